@@ -1,0 +1,27 @@
+# Helpers shared by every library, test program and tool of the suite.
+
+# suite_library(name SOURCES ... [LINKS ...] [DEF file.def])
+# A shared library of the suite: name.dll on win32, libname.so natively.
+# Sources define NAME_BUILD so that the public header exports instead of importing.
+function(suite_library name)
+  cmake_parse_arguments(A "" "DEF" "SOURCES;LINKS" ${ARGN})
+  add_library(${name} SHARED ${A_SOURCES} ${A_DEF})
+  string(TOUPPER ${name} upper)
+  target_compile_definitions(${name} PRIVATE ${upper}_BUILD)
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE platform ${A_LINKS})
+  if(WIN32)
+    set_target_properties(${name} PROPERTIES PREFIX "")
+  endif()
+endfunction()
+
+# suite_test(name SOURCES ... [LINKS ...])
+# One GoogleTest program per library, registered with CTest as one test; under
+# the win32 toolchain CTest runs it through Wine.
+function(suite_test name)
+  cmake_parse_arguments(A "" "" "SOURCES;LINKS" ${ARGN})
+  add_executable(${name}_tests ${A_SOURCES})
+  target_link_libraries(${name}_tests PRIVATE testsupport platform ${A_LINKS})
+  add_test(NAME ${name} COMMAND ${name}_tests)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 1800 ENVIRONMENT "WINEDEBUG=-all")
+endfunction()

@@ -1,0 +1,17 @@
+// Test hooks of the native platform: ways for tests to steer what cannot be
+// arranged honestly otherwise (the clock, the debugger channel). Not part of
+// the win32 build; include only from tests and tools.
+#pragma once
+
+#include "kernel.h"
+
+namespace plat_hooks {
+
+// Replaces the millisecond tick counter behind GetTickCount; null restores the real one.
+PLATFORM_API void SetTickSource(DWORD (*source)(void* context), void* context);
+
+// Receives every OutputDebugString text; null restores the default (discard,
+// or stderr when the environment has QZ_DEBUGSTR=1).
+PLATFORM_API void SetDebugSink(void (*sink)(const WCHAR* text, void* context), void* context);
+
+}  // namespace plat_hooks

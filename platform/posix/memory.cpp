@@ -1,0 +1,370 @@
+// Virtual memory and heaps. Regions come from mmap with the Windows rules the
+// suite relies on: reserve and commit, release of a whole region by its base,
+// protections as PAGE_* values. Heap blocks carry their requested size, and a
+// private heap frees everything it still holds when it is destroyed.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "internal.h"
+
+namespace {
+
+size_t PageSize() {
+  static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return size;
+}
+
+int ToProt(DWORD protect) {
+  switch (protect & 0xFF) {
+    case PAGE_NOACCESS: return PROT_NONE;
+    case PAGE_READONLY: return PROT_READ;
+    case PAGE_READWRITE:
+    case PAGE_WRITECOPY: return PROT_READ | PROT_WRITE;
+    case PAGE_EXECUTE: return PROT_EXEC;
+    case PAGE_EXECUTE_READ: return PROT_READ | PROT_EXEC;
+    case PAGE_EXECUTE_READWRITE:
+    case PAGE_EXECUTE_WRITECOPY: return PROT_READ | PROT_WRITE | PROT_EXEC;
+    default: return -1;
+  }
+}
+
+DWORD FromProt(bool r, bool w, bool x) {
+  if (x) return w ? PAGE_EXECUTE_READWRITE : r ? PAGE_EXECUTE_READ : PAGE_EXECUTE;
+  return w ? PAGE_READWRITE : r ? PAGE_READONLY : PAGE_NOACCESS;
+}
+
+// The regions VirtualAlloc made: base -> size, with each page's state.
+struct Region {
+  size_t size;
+  DWORD allocationProtect;
+  std::map<uintptr_t, std::pair<DWORD, DWORD>> pages;  // page -> (state, protect) for committed pages
+};
+std::mutex g_regionsMutex;
+std::map<uintptr_t, Region> g_regions;
+
+std::map<uintptr_t, Region>::iterator FindRegion(uintptr_t address) {
+  auto it = g_regions.upper_bound(address);
+  if (it == g_regions.begin()) return g_regions.end();
+  --it;
+  return address < it->first + it->second.size ? it : g_regions.end();
+}
+
+// ---- heaps ----
+constexpr uint32_t kHeapMagic = 0x48504145;  // "EAPH"
+struct Heap;
+struct alignas(16) BlockHeader {
+  size_t size;
+  Heap* heap;
+  BlockHeader* prev;
+  BlockHeader* next;
+  uint32_t magic;
+};
+struct Heap {
+  std::mutex mutex;
+  BlockHeader* blocks = nullptr;  // private heaps only: every live block
+};
+Heap g_processHeap;
+
+BlockHeader* HeaderOf(LPCVOID block) {
+  return const_cast<BlockHeader*>(static_cast<const BlockHeader*>(block) - 1);
+}
+
+}  // namespace
+
+extern "C" {
+
+LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
+  int prot = ToProt(protect);
+  if (size == 0 || prot < 0 || !(type & (MEM_COMMIT | MEM_RESERVE))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const size_t page = PageSize();
+  std::lock_guard<std::mutex> lock(g_regionsMutex);
+  if (!(type & MEM_RESERVE)) {
+    // Commit pages of a region reserved before.
+    uintptr_t start = reinterpret_cast<uintptr_t>(address) & ~(page - 1);
+    uintptr_t end = (reinterpret_cast<uintptr_t>(address) + size + page - 1) & ~(page - 1);
+    auto it = FindRegion(start);
+    if (!address || it == g_regions.end() || end > it->first + it->second.size) {
+      SetLastError(ERROR_INVALID_ADDRESS);
+      return nullptr;
+    }
+    if (mprotect(reinterpret_cast<void*>(start), end - start, prot) != 0) {
+      posix::FailErrno();
+      return nullptr;
+    }
+    for (uintptr_t p = start; p < end; p += page) it->second.pages[p] = {MEM_COMMIT, protect & 0xFF};
+    return reinterpret_cast<void*>(start);
+  }
+  if (address) {  // reserving at a chosen address is not needed by the suite
+    SetLastError(ERROR_INVALID_ADDRESS);
+    return nullptr;
+  }
+  size_t length = (size + page - 1) & ~(page - 1);
+  void* base = mmap(nullptr, length, (type & MEM_COMMIT) ? prot : PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (base == MAP_FAILED) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  Region& r = g_regions[reinterpret_cast<uintptr_t>(base)];
+  r.size = length;
+  r.allocationProtect = protect & 0xFF;
+  if (type & MEM_COMMIT)
+    for (uintptr_t p = reinterpret_cast<uintptr_t>(base); p < reinterpret_cast<uintptr_t>(base) + length; p += page)
+      r.pages[p] = {MEM_COMMIT, protect & 0xFF};
+  return base;
+}
+
+BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
+  const size_t page = PageSize();
+  std::lock_guard<std::mutex> lock(g_regionsMutex);
+  uintptr_t a = reinterpret_cast<uintptr_t>(address);
+  auto it = FindRegion(a);
+  if (!address || it == g_regions.end()) {
+    SetLastError(ERROR_INVALID_ADDRESS);
+    return FALSE;
+  }
+  if (type == MEM_RELEASE) {
+    if (size != 0 || a != it->first) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    munmap(address, it->second.size);
+    g_regions.erase(it);
+    return TRUE;
+  }
+  if (type == MEM_DECOMMIT) {
+    uintptr_t start = a & ~(page - 1);
+    uintptr_t end = size == 0 ? it->first + it->second.size : (a + size + page - 1) & ~(page - 1);
+    if (end > it->first + it->second.size) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    mmap(reinterpret_cast<void*>(start), end - start, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    for (uintptr_t p = start; p < end; p += page) it->second.pages.erase(p);
+    return TRUE;
+  }
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return FALSE;
+}
+
+BOOL WINAPI VirtualProtect(LPVOID address, SIZE_T size, DWORD protect, LPDWORD oldProtect) {
+  int prot = ToProt(protect);
+  const size_t page = PageSize();
+  uintptr_t start = reinterpret_cast<uintptr_t>(address) & ~(page - 1);
+  uintptr_t end = (reinterpret_cast<uintptr_t>(address) + size + page - 1) & ~(page - 1);
+  if (prot < 0 || !oldProtect || size == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  MEMORY_BASIC_INFORMATION info;
+  if (!VirtualQuery(reinterpret_cast<void*>(start), &info, sizeof info) || info.State != MEM_COMMIT) {
+    SetLastError(ERROR_INVALID_ADDRESS);
+    return FALSE;
+  }
+  if (mprotect(reinterpret_cast<void*>(start), end - start, prot) != 0) return posix::FailErrno();
+  *oldProtect = info.Protect;
+  std::lock_guard<std::mutex> lock(g_regionsMutex);
+  auto it = FindRegion(start);
+  if (it != g_regions.end())
+    for (uintptr_t p = start; p < end; p += page) it->second.pages[p] = {MEM_COMMIT, protect & 0xFF};
+  return TRUE;
+}
+
+SIZE_T WINAPI VirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMATION info, SIZE_T length) {
+  if (!info || length < sizeof(MEMORY_BASIC_INFORMATION)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  const size_t page = PageSize();
+  uintptr_t a = reinterpret_cast<uintptr_t>(address) & ~(page - 1);
+  std::memset(info, 0, sizeof *info);
+  {
+    std::lock_guard<std::mutex> lock(g_regionsMutex);
+    auto it = FindRegion(a);
+    if (it != g_regions.end()) {
+      // A run of pages with the same state and protection, from this page on.
+      const Region& r = it->second;
+      auto state = [&](uintptr_t p) {
+        auto pg = r.pages.find(p);
+        return pg == r.pages.end() ? std::pair<DWORD, DWORD>{MEM_RESERVE, 0} : pg->second;
+      };
+      auto first = state(a);
+      uintptr_t end = a;
+      while (end < it->first + r.size && state(end) == first) end += page;
+      info->BaseAddress = reinterpret_cast<void*>(a);
+      info->AllocationBase = reinterpret_cast<void*>(it->first);
+      info->AllocationProtect = r.allocationProtect;
+      info->RegionSize = end - a;
+      info->State = first.first;
+      info->Protect = first.second;
+      info->Type = MEM_PRIVATE;
+      return sizeof *info;
+    }
+  }
+  // Anything else: the process's own map. A file mapping's allocation base is
+  // the start of the first mapping of the same file (a module's image base).
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  uintptr_t prevEnd = 0;
+  std::string firstPathOf;
+  uintptr_t firstStartOfPath = 0;
+  while (std::getline(maps, line)) {
+    std::istringstream in(line);
+    std::string range, perms, offset, dev, inode, path;
+    in >> range >> perms >> offset >> dev >> inode;
+    std::getline(in >> std::ws, path);
+    uintptr_t start = std::stoull(range.substr(0, range.find('-')), nullptr, 16);
+    uintptr_t end = std::stoull(range.substr(range.find('-') + 1), nullptr, 16);
+    if (path != firstPathOf || path.empty()) {
+      firstPathOf = path;
+      firstStartOfPath = start;
+    }
+    if (a < start) {
+      // A hole: free address space.
+      info->BaseAddress = reinterpret_cast<void*>(a);
+      info->RegionSize = start - (a > prevEnd ? a : prevEnd);
+      info->State = MEM_FREE;
+      info->Protect = PAGE_NOACCESS;
+      return sizeof *info;
+    }
+    if (a < end) {
+      info->BaseAddress = reinterpret_cast<void*>(a);
+      info->AllocationBase = reinterpret_cast<void*>(path.empty() || path[0] == '[' ? start : firstStartOfPath);
+      info->RegionSize = end - a;
+      info->State = MEM_COMMIT;
+      info->Protect = FromProt(perms[0] == 'r', perms[1] == 'w', perms[2] == 'x');
+      info->AllocationProtect = info->Protect;
+      info->Type = path.empty() || path[0] == '[' ? MEM_PRIVATE : MEM_IMAGE;
+      return sizeof *info;
+    }
+    prevEnd = end;
+  }
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return 0;
+}
+
+HANDLE WINAPI GetProcessHeap(void) { return &g_processHeap; }
+
+HANDLE WINAPI HeapCreate(DWORD, SIZE_T, SIZE_T) { return new (std::nothrow) Heap; }
+
+BOOL WINAPI HeapDestroy(HANDLE heap) {
+  Heap* h = static_cast<Heap*>(heap);
+  if (!h || h == &g_processHeap) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  for (BlockHeader* b = h->blocks; b;) {
+    BlockHeader* next = b->next;
+    b->magic = 0;
+    std::free(b);
+    b = next;
+  }
+  delete h;
+  return TRUE;
+}
+
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
+  Heap* h = static_cast<Heap*>(heap);
+  if (!h || bytes > SIZE_MAX - sizeof(BlockHeader)) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  void* raw = (flags & HEAP_ZERO_MEMORY) ? std::calloc(1, sizeof(BlockHeader) + bytes)
+                                         : std::malloc(sizeof(BlockHeader) + bytes);
+  if (!raw) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  BlockHeader* b = static_cast<BlockHeader*>(raw);
+  b->size = bytes;
+  b->heap = h;
+  b->magic = kHeapMagic;
+  b->prev = nullptr;
+  b->next = nullptr;
+  if (h != &g_processHeap) {
+    std::lock_guard<std::mutex> lock(h->mutex);
+    b->next = h->blocks;
+    if (h->blocks) h->blocks->prev = b;
+    h->blocks = b;
+  }
+  return b + 1;
+}
+
+BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
+  if (!block) return TRUE;
+  Heap* h = static_cast<Heap*>(heap);
+  BlockHeader* b = HeaderOf(block);
+  if (!h || b->magic != kHeapMagic || b->heap != h) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (h != &g_processHeap) {
+    std::lock_guard<std::mutex> lock(h->mutex);
+    if (b->prev) b->prev->next = b->next;
+    else h->blocks = b->next;
+    if (b->next) b->next->prev = b->prev;
+  }
+  b->magic = 0;
+  std::free(b);
+  return TRUE;
+}
+
+LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes) {
+  if (!block) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  SIZE_T old = HeapSize(heap, 0, block);
+  if (old == static_cast<SIZE_T>(-1)) return nullptr;
+  void* fresh = HeapAlloc(heap, flags, bytes);
+  if (!fresh) return nullptr;
+  std::memcpy(fresh, block, old < bytes ? old : bytes);
+  HeapFree(heap, 0, block);
+  return fresh;
+}
+
+SIZE_T WINAPI HeapSize(HANDLE heap, DWORD, LPCVOID block) {
+  BlockHeader* b = block ? HeaderOf(block) : nullptr;
+  if (!b || b->magic != kHeapMagic || b->heap != heap) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return static_cast<SIZE_T>(-1);
+  }
+  return b->size;
+}
+
+void WINAPI GetSystemInfo(LPSYSTEM_INFO info) {
+  std::memset(info, 0, sizeof *info);
+  info->wProcessorArchitecture = 9;  // PROCESSOR_ARCHITECTURE_AMD64
+  info->dwPageSize = static_cast<DWORD>(PageSize());
+  info->lpMinimumApplicationAddress = reinterpret_cast<void*>(0x10000);
+  info->lpMaximumApplicationAddress = reinterpret_cast<void*>(0x7ffffffeffffULL);
+  info->dwNumberOfProcessors = static_cast<DWORD>(sysconf(_SC_NPROCESSORS_ONLN));
+  info->dwActiveProcessorMask = (info->dwNumberOfProcessors >= 64) ? ~DWORD_PTR(0)
+                                                                   : (DWORD_PTR(1) << info->dwNumberOfProcessors) - 1;
+  info->dwAllocationGranularity = 65536;
+  info->dwProcessorType = 8664;
+}
+
+void WINAPI GlobalMemoryStatus(LPMEMORYSTATUS status) {
+  std::memset(status, 0, sizeof *status);
+  status->dwLength = sizeof *status;
+  long pages = sysconf(_SC_PHYS_PAGES), avail = sysconf(_SC_AVPHYS_PAGES);
+  status->dwTotalPhys = static_cast<SIZE_T>(pages) * PageSize();
+  status->dwAvailPhys = static_cast<SIZE_T>(avail) * PageSize();
+  status->dwMemoryLoad = pages > 0 ? static_cast<DWORD>(100 - avail * 100 / pages) : 0;
+  status->dwTotalPageFile = status->dwTotalPhys;
+  status->dwAvailPageFile = status->dwAvailPhys;
+  status->dwTotalVirtual = static_cast<SIZE_T>(0x7ffffffe0000ULL);
+  status->dwAvailVirtual = status->dwTotalVirtual;
+}
+
+}  // extern "C"

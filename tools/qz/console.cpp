@@ -1,0 +1,82 @@
+// qz's console: output, messages, progress and interrupts.
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+
+#include "qz.h"
+
+namespace qz {
+
+namespace {
+std::atomic<bool> g_interrupted{false};
+bool g_progressOpen = false;
+
+BOOL WINAPI OnCtrl(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+  g_interrupted = true;
+  return TRUE;
+}
+}  // namespace
+
+void Out(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  char small[1024];
+  int n = plat::VFormatA(small, sizeof small, fmt, ap);
+  va_end(ap);
+  if (n < static_cast<int>(sizeof small)) {
+    std::fwrite(small, 1, n, stdout);
+  } else {
+    std::string big(n + 1, 0);
+    va_start(ap, fmt);
+    plat::VFormatA(&big[0], big.size(), fmt, ap);
+    va_end(ap);
+    std::fwrite(big.data(), 1, n, stdout);
+  }
+}
+
+void OutW(const WCHAR* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  std::string text = plat::Utf8(plat::VFormatWS(fmt, ap));
+  va_end(ap);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+int Fail(const char* command, const char* fmt, ...) {
+  ProgressDone();
+  std::fflush(stdout);
+  va_list ap;
+  va_start(ap, fmt);
+  char text[2048];
+  plat::VFormatA(text, sizeof text, fmt, ap);
+  va_end(ap);
+  std::fprintf(stderr, "qz %s: %s\n", command, text);
+  return 1;
+}
+
+void Progress(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  char text[512];
+  plat::VFormatA(text, sizeof text, fmt, ap);
+  va_end(ap);
+  std::fprintf(stderr, "\r%s\x1b[K", text);
+  std::fflush(stderr);
+  g_progressOpen = true;
+}
+
+void ProgressDone() {
+  if (!g_progressOpen) return;
+  std::fputc('\n', stderr);
+  g_progressOpen = false;
+}
+
+bool IsHelp(const plat::wstring& arg) {
+  return arg == TEXT("--help") || arg == TEXT("-h") || arg == TEXT("/?");
+}
+
+void InstallInterrupt() { SetConsoleCtrlHandler(OnCtrl, TRUE); }
+bool Interrupted() { return g_interrupted; }
+
+}  // namespace qz

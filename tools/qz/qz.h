@@ -1,0 +1,44 @@
+// qz, the command-line host of the suite: shared pieces of its subcommands.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace qz {
+
+using Args = std::vector<plat::wstring>;
+
+struct Command {
+  const char* name;
+  const char* summary;  // one line for `qz --help`
+  const char* usage;    // the text of `qz NAME --help`
+  int (*run)(const Args& args);  // args after the command's name; returns the exit status
+};
+
+// Each command file registers itself with one of these at namespace scope.
+struct Register {
+  explicit Register(const Command& command);
+};
+
+const std::vector<Command>& Commands();
+
+// Output: UTF-8 text to stdout, messages to stderr. Fail() prints
+// "qz NAME: message" on stderr and returns 1, for `return Fail(...)`.
+void Out(const char* fmt, ...);
+void OutW(const WCHAR* fmt, ...);
+int Fail(const char* command, const char* fmt, ...);
+// Progress on stderr: a line that rewrites itself; Done() ends it.
+void Progress(const char* fmt, ...);
+void ProgressDone();
+
+// True when the argument asks for help.
+bool IsHelp(const plat::wstring& arg);
+
+// Ctrl-C: after InstallInterrupt, Interrupted() turns true at the first interrupt
+// instead of ending the process (long work checks it and cleans up).
+void InstallInterrupt();
+bool Interrupted();
+
+}  // namespace qz
