@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""Checks a library's export table against the lists of names it must export.
+
+A list holds one name a line: a flat function (undecorated; on win32 the
+stdcall form Name@N counts too), or `class NAME` for every member of an
+exported class. Every listed name must be exported, and nothing else may be.
+"""
+import argparse
+import re
+import subprocess
+import sys
+
+
+def native_exports(tool, lib):
+    out = subprocess.run([tool, "-D", "--defined-only", "--extern-only", lib],
+                         check=True, capture_output=True, text=True).stdout
+    names = []
+    for line in out.splitlines():
+        parts = line.split()
+        if len(parts) >= 3:
+            names.append(parts[2])
+    return [n for n in names if n not in ("_init", "_fini", "_edata", "_end", "__bss_start")]
+
+
+def win32_exports(tool, lib):
+    out = subprocess.run([tool, "-p", lib], check=True, capture_output=True, text=True).stdout
+    names, inside = [], False
+    for line in out.splitlines():
+        if "[Ordinal/Name Pointer] Table" in line:
+            inside = True
+            continue
+        if inside:
+            m = re.match(r"\s*\[\s*\d+\]\s+(\S+)", line)
+            if not m:
+                if line.strip():
+                    break
+                continue
+            names.append(m.group(1))
+    return names
+
+
+def demangle(names):
+    if not names:
+        return {}
+    out = subprocess.run(["c++filt"], input="\n".join(names), check=True,
+                         capture_output=True, text=True).stdout.splitlines()
+    return dict(zip(names, out))
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--kind", choices=["native", "win32"], required=True)
+    ap.add_argument("--tool", required=True, help="nm (native) or objdump (win32)")
+    ap.add_argument("--lib", required=True)
+    ap.add_argument("lists", nargs="+")
+    a = ap.parse_args()
+
+    functions, classes = set(), set()
+    for path in a.lists:
+        with open(path) as f:
+            for line in f:
+                line = line.strip()
+                if not line or line.startswith("#"):
+                    continue
+                if line.startswith("class "):
+                    classes.add(line.split(None, 1)[1])
+                else:
+                    functions.add(line)
+
+    exported = native_exports(a.tool, a.lib) if a.kind == "native" else win32_exports(a.tool, a.lib)
+    readable = demangle(exported)
+    plain = {re.sub(r"@\d+$", "", n) for n in exported}
+
+    def belongs_to_class(name):
+        text = readable.get(name, name)
+        return any(re.search(r"(^|[\s:*&(])%s::|(vtable|typeinfo|typeinfo name) for %s$" % (re.escape(c), re.escape(c)), text)
+                   for c in classes)
+
+    missing = sorted(functions - plain)
+    missing_classes = sorted(c for c in classes if not any(
+        re.search(r"\b%s::" % re.escape(c), readable.get(n, n)) for n in exported))
+    extra = sorted(n for n in exported
+                   if re.sub(r"@\d+$", "", n) not in functions and not belongs_to_class(n))
+
+    ok = True
+    if missing or missing_classes:
+        ok = False
+        print("not exported:", ", ".join(missing + ["class " + c for c in missing_classes]))
+    if extra:
+        ok = False
+        print("exported but not listed:", ", ".join(readable.get(n, n) for n in extra))
+    print("%s: %d exports, %d listed functions, %d listed classes: %s"
+          % (a.lib, len(exported), len(functions), len(classes), "ok" if ok else "MISMATCH"))
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
