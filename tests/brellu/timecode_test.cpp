@@ -25,6 +25,7 @@ struct Known {
   DWORD system;
   LONG count;
 };
+void PrintTo(const Known& k, std::ostream* os) { *os << k.text; }
 
 class TimecodeText : public testing::TestWithParam<Known> {};
 
