@@ -50,7 +50,8 @@ inline bool IsCustomType(DWORD tag) { return (tag & 0xFC00) == 0; }
 
 // What the first bytes of a whole file say about it.
 enum class FileKind { kEmpty, kStore, kForeign };
-// Size 0, or the magic alone or with content: a store; anything else is foreign.
+// Size 0: empty; the magic, alone or followed by content: a store; anything
+// else (a short file, other first bytes) is foreign and never read or written.
 FileKind ClassifyFile(const Byte* file, size_t size);
 
 // ---- names ----

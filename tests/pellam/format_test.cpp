@@ -40,13 +40,6 @@ TEST(Names, NormalisedCopyIsUpperCaseInAToZOnly) {
   EXPECT_EQ(untouched.text, "keep");
 }
 
-TEST(Names, TagsWithBits10To15ClearAreCustom) {
-  EXPECT_TRUE(fmt::IsCustomType(0x0000));
-  EXPECT_TRUE(fmt::IsCustomType(0x03FF));
-  EXPECT_FALSE(fmt::IsCustomType(fmt::kTypeInt));
-  EXPECT_FALSE(fmt::IsCustomType(fmt::kTypeSection));
-}
-
 // ---- the file ----
 
 TEST(Layout, IntAEqualsFiveInSectionSIsTheDocumentedFile) {
@@ -95,18 +88,6 @@ TEST(Layout, RecordsAtOddOffsetsReadBack) {
   EXPECT_EQ(fmt::GetHeader(content.data() + r.offset).hash, N("CDE").hash);
   ASSERT_EQ(fmt::FindSetting(content.data(), content.size(), N("cde"), N("z"), fmt::kTypeInt, r), fmt::Result::kOk);
   EXPECT_EQ(Bytes(r.body, r.body + 4), (Bytes{4, 3, 2, 1}));
-}
-
-TEST(Layout, HeaderIsLittleEndian) {
-  fmt::Byte b[17] = {};
-  fmt::PutHeader(b + 1, {0x11223344, 0x55667788, 0x0000FC00, 0x99AABBCC});
-  EXPECT_EQ(Bytes(b + 1, b + 17),
-            (Bytes{0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55, 0x00, 0xFC, 0, 0, 0xCC, 0xBB, 0xAA, 0x99}));
-  fmt::Header h = fmt::GetHeader(b + 1);
-  EXPECT_EQ(h.hash, 0x11223344u);
-  EXPECT_EQ(h.size, 0x55667788u);
-  EXPECT_EQ(h.tag, 0xFC00u);
-  EXPECT_EQ(h.nameLength, 0x99AABBCCu);
 }
 
 TEST(Matching, NeedsHashTagLengthAndBytes) {
