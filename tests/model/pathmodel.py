@@ -211,7 +211,12 @@ _COMPONENTS = {1: ("prefix", "prefixEnd"), 2: ("protocol", "protocolEnd"),
                3: ("host", "hostEnd"), 4: ("localInfo", "localInfoEnd"),
                5: ("filename", "filenameEnd"), 6: ("extension", None)}
 
-UNTOUCHED = object()  # the out buffer was not written
+class _Untouched:
+    def __repr__(self):
+        return "<out untouched>"
+
+
+UNTOUCHED = _Untouched()  # the out buffer was not written
 
 
 def get_component(path, parts, index):
@@ -458,7 +463,9 @@ PARSE_EXAMPLES = [
     ("//?/x", _c(host="//?", local="/", file="x"), _c(host="//?", local="/x")),
     ("media:/x", None, None),
     ("media:\\\\host\\x", None, None),
-    ("x.y://host/f", None, None),
+    ("x.y://host/f.z", None, None),
+    ("a b://host/f", _c(protocol="a b:", host="//host", local="/", file="f"),
+     _c(protocol="a b:", host="//host", local="/f")),
     ("C:/\\x", None, None),
     ("C:\\/x", None, None),
     ("C:.x", None, _c(protocol="C:", local=".x")),
