@@ -109,37 +109,38 @@ class Buffer:
 
     def read(self):
         """The text up to the first terminator."""
-        units = []
-        for u in self.array:
-            if u == 0:
-                return "".join(map(chr, units))
-            units.append(u)
-        return "".join(map(chr, units)) + " <no terminator>"
+        units = self.array[:]
+        if 0 not in units:
+            return "".join(map(chr, units)) + " <no terminator>"
+        return "".join(map(chr, units[:units.index(0)]))
 
     def outside_writes(self, bound):
         """Cells at or behind `bound` that no longer hold their first value."""
-        return [i for i in range(bound, len(self.cells)) if self.array[i] != self.cells[i]]
+        now = self.array[bound:]
+        if now == self.cells[bound:]:
+            return []
+        return [bound + i for i, u in enumerate(now) if u != self.cells[bound + i]]
 
 
 class OutBuffer:
     """An out buffer of `size` marked cells."""
 
     def __init__(self, size):
-        self.array = (c_uint16 * size)(*([MARK] * size))
+        self.marks = [MARK] * size
+        self.array = (c_uint16 * size)(*self.marks)
         self.address = ctypes.addressof(self.array)
 
     def state(self):
         """UNTOUCHED, the text written, or a description of a bad write."""
-        if all(u == MARK for u in self.array):
+        units = self.array[:]
+        if units == self.marks:
             return model.UNTOUCHED
-        units = []
-        for i, u in enumerate(self.array):
-            if u == 0:
-                behind = [j for j in range(i + 1, len(self.array)) if self.array[j] != MARK]
-                text = "".join(map(chr, units))
-                return text if not behind else (text, "also wrote cells", behind)
-            units.append(u)
-        return ("no terminator", "".join(map(chr, units)))
+        if 0 not in units:
+            return ("no terminator", "".join(map(chr, units)))
+        end = units.index(0)
+        text = "".join(map(chr, units[:end]))
+        behind = [end + 1 + j for j, u in enumerate(units[end + 1:]) if u != MARK]
+        return text if not behind else (text, "also wrote cells", behind)
 
 
 def shown(value):
@@ -557,6 +558,12 @@ def short_strings():
         yield from layer
 
 
+def huge_paths():
+    """Paths longer than any 16-bit count, which the grammar does not limit."""
+    deep = "C:" + "".join("\\dir%05d" % i for i in range(7300)) + "\\file.ext"
+    return [deep, " " * 70000 + "media://host/x.y", "a" * 70000 + ".b"]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("library", help="the native Ferrow library, e.g. build/native/bin/libferrow.so")
@@ -574,7 +581,7 @@ def main():
         if not args.no_fault_checks:
             checker.faults()
         fixed = [p for p, _, _ in model.PARSE_EXAMPLES if p is not None]
-        for text in fixed + list(short_strings()):
+        for text in fixed + huge_paths() + list(short_strings()):
             checker.path(text, (0, 1))
         for _ in range(args.count):
             text = generated()
