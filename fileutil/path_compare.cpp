@@ -16,6 +16,7 @@ FERROW_API int WINAPI FU_PathCompare(const WCHAR* a, const WCHAR* b) {
   if (!b) return 1;
   if (!*a) return -static_cast<int>(*b);
   for (; *a && *b; ++a, ++b) {
+    if (*a == *b) continue;  // the common case needs no folding
     const int ca = Folded(*a);
     const int cb = Folded(*b);
     if (ca != cb) return ca - cb;
