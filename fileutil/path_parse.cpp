@@ -15,6 +15,22 @@ bool StartsWith(const WCHAR* p, const char* literal) {
 
 bool IsAsciiLetter(WCHAR c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
+// What the scan does with each ASCII character; all others are plain.
+enum CharClass : unsigned char { kPlain, kEnd, kIllegal, kColon, kSeparator, kDot };
+
+constexpr struct ClassTable {
+  CharClass c[0x80];
+  constexpr ClassTable() : c() {
+    for (int i = 1; i < 0x20; ++i) c[i] = kIllegal;
+    c[0] = kEnd;
+    c['<'] = c['>'] = c['|'] = kIllegal;
+    c[':'] = kColon;
+    c['\\'] = c['/'] = kSeparator;
+    c['.'] = kDot;
+  }
+  constexpr CharClass operator[](WCHAR ch) const { return c[ch]; }
+} kClasses;
+
 WCHAR* Mutable(const WCHAR* p) { return const_cast<WCHAR*>(p); }
 
 // The grammar itself. Fills `out` only on success; `out` is left as it came
@@ -52,18 +68,21 @@ bool Parse(const WCHAR* path, FU_PathParts& out, int fileFlag) {
   const WCHAR* lastSep = nullptr;
   const WCHAR* lastDot = nullptr;
   const WCHAR* end = start;
-  for (; *end; ++end) {
+  for (;; ++end) {
     const WCHAR c = *end;
-    if (c < 0x20 || c == '<' || c == '>' || c == '|') return false;
-    if (c == ':') {
+    const CharClass k = c < 0x80 ? kClasses[c] : kPlain;
+    if (k == kPlain) continue;
+    if (k == kEnd) break;
+    if (k == kIllegal) return false;
+    if (k == kColon) {
       if (colon) return false;
       colon = end;
-    } else if (IsSeparator(c)) {
+    } else if (k == kSeparator) {
       // Only the first separator may be doubled: that is where a host begins.
       if (firstSep && IsSeparator(end[1])) return false;
       if (!firstSep) firstSep = end;
       lastSep = end;
-    } else if (c == '.') {
+    } else {
       lastDot = end;
     }
   }
