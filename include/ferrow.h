@@ -17,6 +17,81 @@
 #endif
 
 // ---- paths ----
+// One grammar for every path: an optional "\\?\" or "\\.\" prefix, a protocol
+// ("media:") or drive ("C:"), a host ("\\server", "//server"), the local part,
+// the file name and its extension. "\" and "/" are the same separator. Parsing
+// points into the caller's string: nothing is copied or allocated.
+
+// Pointers into a parsed path; each component runs from its field to its end
+// field (the extension to the terminator). Absent components have a NULL start;
+// their end fields hold the terminator's position (prefixEnd stays NULL).
+typedef struct FU_PathParts {
+  WCHAR* prefix;
+  WCHAR* prefixEnd;
+  WCHAR* protocol;
+  WCHAR* protocolEnd;
+  WCHAR* host;
+  WCHAR* hostEnd;
+  WCHAR* localInfo;
+  WCHAR* localInfoEnd;
+  WCHAR* filename;
+  WCHAR* filenameEnd;
+  WCHAR* extension;
+} FU_PathParts;
+
+// fileFlag non-zero: the path names a file (it needs a file name). Returns 1
+// when the path is well formed; on failure every field of parts is NULL.
+FERROW_API BOOL WINAPI FU_ParsePath(const WCHAR* path, FU_PathParts* parts, int fileFlag);
+
+// The start of one component, or NULL when it is absent or the path does not parse.
+FERROW_API WCHAR* WINAPI FU_FindProtocol(WCHAR* path, int fileFlag);
+FERROW_API const WCHAR* WINAPI FU_FindProtocolC(const WCHAR* path, int fileFlag);
+FERROW_API WCHAR* WINAPI FU_FindHost(WCHAR* path, int fileFlag);
+FERROW_API const WCHAR* WINAPI FU_FindHostC(const WCHAR* path, int fileFlag);
+FERROW_API WCHAR* WINAPI FU_FindLocalInfo(WCHAR* path, int fileFlag);
+FERROW_API const WCHAR* WINAPI FU_FindLocalInfoC(const WCHAR* path, int fileFlag);
+FERROW_API WCHAR* WINAPI FU_FindFilename(WCHAR* path);
+FERROW_API const WCHAR* WINAPI FU_FindFilenameC(const WCHAR* path);
+FERROW_API WCHAR* WINAPI FU_FindExtension(WCHAR* path);
+FERROW_API const WCHAR* WINAPI FU_FindExtensionC(const WCHAR* path);
+
+// The last "\", "/" or ":" of path; the first "\" or "/" at or after p.
+FERROW_API WCHAR* WINAPI FU_FindLastSeparator(WCHAR* path);
+FERROW_API const WCHAR* WINAPI FU_FindLastSeparatorC(const WCHAR* path);
+FERROW_API WCHAR* WINAPI FU_FindNextSlash(const WCHAR* p);
+
+// Copies one component into out: 0 none (empty), 1 prefix, 2 protocol or
+// drive, 3 host, 4 local part, 5 file name, 6 extension. out needs room for
+// the component and a terminator (the path's size always suffices).
+FERROW_API BOOL WINAPI FU_GetComponent(const FU_PathParts* parts, WCHAR* out, UINT index);
+// The same for a path parsed as a file path; `reserved` is not used.
+FERROW_API BOOL WINAPI FU_GetPathComponent(const WCHAR* path, WCHAR* out, UINT index, DWORD reserved);
+
+// Every separator becomes `separator` ("\" or "/"; anything else changes nothing).
+FERROW_API WCHAR* WINAPI FU_FormatSlashes(WCHAR* path, WCHAR separator);
+// Makes the path end in `separator`, or in none when it is 0; trailing blanks
+// go. The buffer needs room for one more character. NULL when unreadable.
+FERROW_API WCHAR* WINAPI FU_FormatPath(WCHAR* path, WCHAR separator);
+// Cut a file path at its extension's dot, or behind its last separator.
+FERROW_API BOOL WINAPI FU_RemoveExtension(WCHAR* path);
+FERROW_API BOOL WINAPI FU_RemoveFilename(WCHAR* path);
+// Cuts the path to its prefix, protocol or drive and host ("C:", "\\server").
+FERROW_API BOOL WINAPI FU_StripToRootPathName(WCHAR* path, int fileFlag);
+// Compares without regard to case, "\" and "/" alike; nothing else is folded.
+FERROW_API int WINAPI FU_PathCompare(const WCHAR* a, const WCHAR* b);
+// 1 when path begins with container (compared as FU_PathCompare does).
+FERROW_API BOOL WINAPI FU_IsPathContained(const WCHAR* path, const WCHAR* container);
+// Replaces characters a path cannot hold by "_", then parses the result.
+FERROW_API BOOL WINAPI FU_ValidatePath(WCHAR* path, int fileFlag);
+// 1 when name holds none of \ / : ? " < > |.
+FERROW_API BOOL WINAPI FU_IsValidName(const WCHAR* name);
+// Inserts a hexadecimal counter before the extension until the name does not
+// exist. The buffer needs room for 8 more characters.
+FERROW_API BOOL WINAPI FU_CreateUniqueName(WCHAR* path);
+// The network name behind a mapped drive ("\\server\share\"); out holds MAX_PATH.
+FERROW_API BOOL WINAPI FU_GetDriveUNCReplacement(DWORD driveLetter, WCHAR* out);
+// Rewrites a path on a mapped drive into its network form; the buffer holds MAX_PATH.
+FERROW_API BOOL WINAPI FU_UNCFormatMappedPath(WCHAR* path, int fileFlag);
 
 // ---- file system ----
 
