@@ -5,6 +5,8 @@
 // own objects with destructors that matter when it is cut short.
 #pragma once
 
+#include <type_traits>
+
 namespace plat {
 
 // Runs body(context). True when it finished, false when an access fault cut it short.
@@ -12,7 +14,8 @@ PLAT_API bool GuardedRun(void (*body)(void*), void* context);
 
 template <class F>
 bool Guarded(F&& f) {
-  return GuardedRun([](void* p) { (*static_cast<F*>(p))(); }, &f);
+  using Body = std::remove_reference_t<F>;
+  return GuardedRun([](void* p) { (*static_cast<Body*>(p))(); }, const_cast<void*>(static_cast<const void*>(&f)));
 }
 
 }  // namespace plat

@@ -87,6 +87,8 @@ LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protec
     return nullptr;
   }
   const size_t page = PageSize();
+  // Committing without an address reserves the region as well, as on Windows.
+  if (!address && (type & MEM_COMMIT)) type |= MEM_RESERVE;
   std::lock_guard<std::mutex> lock(g_regionsMutex);
   if (!(type & MEM_RESERVE)) {
     // Commit pages of a region reserved before.

@@ -99,7 +99,9 @@ def parse(path, file_flag):
             return None
         if first_sep is not None and first_sep < colon:
             return None
-        if "." in path[start:colon]:
+        # The scan keeps only the last dot: a dot before the colon fails the
+        # parse when no dot follows it (a.b://h/f fails, a.b://h/f.x parses).
+        if last_dot is not None and last_dot < colon:
             return None
         if colon - start >= 2:
             # A third slash has already failed the scan above.
@@ -463,7 +465,9 @@ PARSE_EXAMPLES = [
     ("//?/x", _c(host="//?", local="/", file="x"), _c(host="//?", local="/x")),
     ("media:/x", None, None),
     ("media:\\\\host\\x", None, None),
-    ("x.y://host/f.z", None, None),
+    ("x.y://host/f", None, None),
+    ("x.y://host/f.z", _c(protocol="x.y:", host="//host", local="/", file="f", ext=".z"),
+     _c(protocol="x.y:", host="//host", local="/f.z")),
     ("a b://host/f", _c(protocol="a b:", host="//host", local="/", file="f"),
      _c(protocol="a b:", host="//host", local="/f")),
     ("C:/\\x", None, None),

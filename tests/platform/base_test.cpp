@@ -176,6 +176,13 @@ TEST(Memory, ReservedPagesCommitOnRequestAndReleaseWhole) {
   EXPECT_TRUE(VirtualFree(base, 0, MEM_RELEASE));
 }
 
+TEST(Memory, CommitWithoutAnAddressReservesToo) {
+  BYTE* p = static_cast<BYTE*>(VirtualAlloc(nullptr, 10000, MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_NE(p, nullptr);
+  p[9999] = 1;
+  EXPECT_TRUE(VirtualFree(p, 0, MEM_RELEASE));
+}
+
 TEST(Memory, HeapsAllocateAndPrivateHeapsFreeEverything) {
   HANDLE heap = GetProcessHeap();
   BYTE* p = static_cast<BYTE*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, 100));

@@ -61,3 +61,16 @@ TEST(Guard, CppExceptionsStillWorkBesideIt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Guard, TakesNamedAndConstBodies) {
+  int n = 0;
+  auto add = [&] { ++n; };
+  const auto addConst = [&] { n += 10; };
+  EXPECT_TRUE(plat::Guarded(add));
+  EXPECT_TRUE(plat::Guarded(addConst));
+  EXPECT_EQ(n, 11);
+}
+
+}  // namespace
