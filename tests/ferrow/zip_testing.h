@@ -161,7 +161,7 @@ inline Bytes Frame(uint32_t uncompressed, const Bytes& stream) {
 
 // An LZO1X stream of data from LZO1X-1, or from LZO1X-999 when `best`.
 inline Bytes RawCompress(const Bytes& data, bool best = false) {
-  std::vector<lzo_align_t> work((LZO1X_999_MEM_COMPRESS + sizeof(lzo_align_t) - 1) / sizeof(lzo_align_t));
+  static thread_local std::vector<lzo_align_t> work((LZO1X_999_MEM_COMPRESS + sizeof(lzo_align_t) - 1) / sizeof(lzo_align_t));
   Bytes out(data.size() + data.size() / 16 + 64 + 3);
   lzo_uint n = out.size();
   int rc = best ? lzo1x_999_compress(data.data(), data.size(), out.data(), &n, work.data())
