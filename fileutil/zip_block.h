@@ -1,0 +1,37 @@
+// The compressed block's header: "@ZIP", the uncompressed size, 16 zero bytes,
+// "@ZIP" again; one LZO1X stream follows. All fields are little-endian.
+#pragma once
+
+#include <cstring>
+
+#include "platform/win32.h"
+
+namespace ferrow {
+namespace zip {
+
+constexpr ULONG kHeaderSize = 28;
+constexpr unsigned char kMagic[4] = {'@', 'Z', 'I', 'P'};
+constexpr ULONG kSizeOffset = 4;
+constexpr ULONG kSecondMagicOffset = 24;
+// Data this short, or a limit this low, is never compressed.
+constexpr ULONG kNeverCompressed = 44;
+
+inline void WriteHeader(unsigned char* p, ULONG uncompressed) {
+  std::memset(p, 0, kHeaderSize);
+  std::memcpy(p, kMagic, 4);
+  for (int i = 0; i < 4; ++i) p[kSizeOffset + i] = static_cast<unsigned char>(uncompressed >> (8 * i));
+  std::memcpy(p + kSecondMagicOffset, kMagic, 4);
+}
+
+// The uncompressed size when the size bytes at p form a block, else 0 (plain data).
+inline ULONG StoredSize(const unsigned char* p, ULONG size) {
+  if (size <= kHeaderSize || std::memcmp(p, kMagic, 4) != 0 ||
+      std::memcmp(p + kSecondMagicOffset, kMagic, 4) != 0)
+    return 0;
+  ULONG n = 0;
+  for (int i = 3; i >= 0; --i) n = (n << 8) | p[kSizeOffset + i];
+  return n;
+}
+
+}  // namespace zip
+}  // namespace ferrow

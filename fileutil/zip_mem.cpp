@@ -1,0 +1,139 @@
+// Memory compression: LZO1X-1 inside the 28-byte block header, and back.
+//
+// Every read of the caller's memory runs under the access-fault guard, and
+// every block taken is given back on every way out. The caller's allocator is
+// never called under the guard: a fault inside it is the caller's to see.
+#include <cstring>
+
+#include <lzo/lzo1x.h>
+
+#include "ferrow.h"
+#include "zip_block.h"
+
+namespace {
+
+using namespace ferrow::zip;
+
+// The largest stream LZO1X makes from n bytes, as the LZO library documents it.
+constexpr unsigned long long WorstCaseStream(ULONG n) {
+  return static_cast<unsigned long long>(n) + n / 16 + 64 + 3;
+}
+
+// One block from an allocator function, given back unless released to the caller.
+class Block {
+ public:
+  Block(FU_AllocFunc alloc, ULONG size) : alloc_(alloc), p_(static_cast<unsigned char*>(alloc(nullptr, size))) {}
+  ~Block() { reset(); }
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+
+  explicit operator bool() const { return p_ != nullptr; }
+  unsigned char* get() const { return p_; }
+  void* release() {
+    void* p = p_;
+    p_ = nullptr;
+    return p;
+  }
+  void reset() {
+    if (p_) alloc_(p_, 0);
+    p_ = nullptr;
+  }
+
+ private:
+  FU_AllocFunc alloc_;
+  unsigned char* p_;
+};
+
+// Touches every page of [p, p + n) with a write of the byte it holds, so that
+// a copy over it cannot stop half-way on a page that is not writable.
+void ProbeWritable(void* p, size_t n) {
+  volatile unsigned char* b = static_cast<volatile unsigned char*>(p);
+  for (size_t i = 0; i < n; i += 4096) b[i] = b[i];
+  if (n) b[n - 1] = b[n - 1];
+}
+
+}  // namespace
+
+FERROW_API void* WINAPI FU_ZIPMem(void* data, ULONG size, ULONG* ioSize, FU_AllocFunc alloc) {
+  if (!data || size == 0 || !ioSize) return nullptr;
+  ULONG asked = 0;
+  if (!plat::Guarded([&] { asked = *ioSize; })) return nullptr;
+  const ULONG limit = (asked == 0 || asked > size) ? size : asked;
+  if (limit <= kNeverCompressed) return nullptr;
+
+  const unsigned long long room = kHeaderSize + WorstCaseStream(size);
+  if (room > 0xFFFFFFFFull) return nullptr;  // more than any allocator can be asked for
+  // Without an allocator the output goes to a temporary block of committed
+  // virtual memory and is copied back over the caller's data.
+  Block out(alloc ? alloc : FU_AllocVirtual, static_cast<ULONG>(room));
+  if (!out) return nullptr;
+
+  // LZO1X-1's dictionary, per call and on the stack: 64 KiB on win32 (128 KiB
+  // natively, pointers being wider), well within the 2 MiB that MinGW-linked
+  // programs reserve for each thread's stack by default.
+  lzo_align_t work[(LZO1X_1_MEM_COMPRESS + sizeof(lzo_align_t) - 1) / sizeof(lzo_align_t)];
+  WriteHeader(out.get(), size);
+  lzo_uint stream = 0;
+  int rc = LZO_E_ERROR;
+  if (!plat::Guarded([&] {
+        rc = lzo1x_1_compress(static_cast<const unsigned char*>(data), size, out.get() + kHeaderSize, &stream, work);
+      }) ||
+      rc != LZO_E_OK)
+    return nullptr;
+
+  const ULONG blockSize = static_cast<ULONG>(kHeaderSize + stream);  // no more than room
+  if (blockSize <= limit) {
+    if (alloc) return plat::Guarded([&] { *ioSize = blockSize; }) ? out.release() : nullptr;
+    // In place: make sure all of it can be written before the caller's data changes.
+    bool done = plat::Guarded([&] {
+      ProbeWritable(ioSize, sizeof *ioSize);
+      ProbeWritable(data, blockSize);
+      std::memcpy(data, out.get(), blockSize);
+      *ioSize = blockSize;
+    });
+    return done ? data : nullptr;
+  }
+
+  // The block does not pay; the data itself is the result if the caller allowed its size.
+  if (asked < size) return nullptr;
+  if (alloc) {
+    bool done = plat::Guarded([&] {
+      std::memcpy(out.get(), data, size);
+      *ioSize = size;
+    });
+    return done ? out.release() : nullptr;
+  }
+  out.reset();
+  return plat::Guarded([&] { *ioSize = size; }) ? data : nullptr;
+}
+
+FERROW_API void* WINAPI FU_UnZIPMem(void* data, ULONG size, ULONG* outSize, FU_AllocFunc alloc) {
+  if (!data || size == 0 || !outSize || !alloc) return nullptr;
+  const unsigned char* in = static_cast<const unsigned char*>(data);
+  ULONG stored = 0;
+  if (!plat::Guarded([&] { stored = StoredSize(in, size); })) return nullptr;
+
+  if (stored) {
+    Block out(alloc, stored);
+    if (!out) return nullptr;
+    // The bounds-checking decompressor: it neither reads past the stream nor
+    // writes past `stored`, and a stream that ends early, runs on, or points
+    // back before the output's start is an error.
+    lzo_uint produced = stored;
+    int rc = LZO_E_ERROR;
+    bool read = plat::Guarded([&] {
+      rc = lzo1x_decompress_safe(in + kHeaderSize, size - kHeaderSize, out.get(), &produced, nullptr);
+      // A size field larger than the stream's output is no error: the result is what it made.
+      if (rc == LZO_E_OK) *outSize = static_cast<ULONG>(produced);
+    });
+    return read && rc == LZO_E_OK ? out.release() : nullptr;
+  }
+
+  Block out(alloc, size);
+  if (!out) return nullptr;
+  bool read = plat::Guarded([&] {
+    std::memcpy(out.get(), in, size);
+    *outSize = size;
+  });
+  return read ? out.release() : nullptr;
+}
