@@ -280,8 +280,9 @@ BOOL WINAPI SetFilePointerEx(HANDLE h, LARGE_INTEGER distance, PLARGE_INTEGER ne
     base = fstat(f->fd, &st) == 0 ? st.st_size : -1;
   }
   if (base < 0) return posix::FailErrno();
-  LONGLONG target = static_cast<LONGLONG>(base) + distance.QuadPart;
-  if (distance.QuadPart < 0 ? target > base : target < base) return Fail(ERROR_INVALID_PARAMETER);  // overflow
+  LONGLONG target;
+  if (__builtin_add_overflow(static_cast<LONGLONG>(base), distance.QuadPart, &target))
+    return Fail(ERROR_INVALID_PARAMETER);
   if (target < 0) return Fail(ERROR_NEGATIVE_SEEK);
   off_t pos = lseek(f->fd, static_cast<off_t>(target), SEEK_SET);
   if (pos < 0) return posix::FailErrno();

@@ -82,17 +82,6 @@ TEST(File, DirectoriesAndBadArgumentsAreRefused) {
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
 }
 
-TEST(File, StandardHandlesStayTheSame) {
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  ASSERT_NE(out, INVALID_HANDLE_VALUE);
-  ASSERT_NE(out, nullptr);
-  EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), out);
-  EXPECT_NE(GetStdHandle(STD_ERROR_HANDLE), out);
-  DWORD n = 99;
-  EXPECT_TRUE(WriteFile(out, "", 0, &n, nullptr));
-  EXPECT_EQ(n, 0u);
-}
-
 TEST(File, ReadsStopShortAtTheEndAndAccessIsChecked) {
   TempDir dir;
   wstring path = dir.Wide("data.bin");
