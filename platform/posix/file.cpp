@@ -126,7 +126,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
   unsigned kinds = AccessKinds(access);
   bool trailing = EndsWithSeparator(name);
   // The descriptor always reads: the locks that carry sharing and LockFile need it.
-  int oflags = O_CLOEXEC | O_NOCTTY | ((kinds & kWrite) ? O_RDWR : O_RDONLY);
+  // O_NONBLOCK keeps a FIFO from stalling the open; it is cleared at once.
+  int oflags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | ((kinds & kWrite) ? O_RDWR : O_RDONLY);
   if (flags & FILE_FLAG_WRITE_THROUGH) oflags |= O_DSYNC;
   mode_t perm = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
 
@@ -164,7 +165,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
   };
 
   struct stat st;
-  if (fstat(fd, &st) != 0) return fail(posix::ErrorFromErrno(errno));
+  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || fstat(fd, &st) != 0)
+    return fail(posix::ErrorFromErrno(errno));
   if (S_ISDIR(st.st_mode) && (!(flags & FILE_FLAG_BACKUP_SEMANTICS) || creation != OPEN_EXISTING))
     return fail(ERROR_ACCESS_DENIED);
   bool truncate = existed && (creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING);
@@ -181,6 +183,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
     posix::share::Declare(fd, kinds, share);
   }
   if (truncate && ftruncate(fd, 0) != 0) return fail(posix::ErrorFromErrno(errno));
+  if (truncate) MarkArchive(*file);
 
   // Attributes: a new file is ARCHIVE plus what the caller asked for; a
   // replaced one gains ARCHIVE and the hidden and system bits asked for.
@@ -194,7 +197,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
       posix::StoreAttributes(
           fd, path, stored | FILE_ATTRIBUTE_ARCHIVE | (flags & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)));
   }
-  if (truncate || (!existed && creation != OPEN_EXISTING)) file->archiveMarked = true;
+  if (!existed) file->archiveMarked = true;
 
   if (file->regular) {
     if (flags & FILE_FLAG_SEQUENTIAL_SCAN) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
