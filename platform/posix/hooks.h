@@ -1,6 +1,6 @@
 // Test hooks of the native platform: ways for tests to steer what cannot be
-// arranged honestly otherwise (the clock, the debugger channel). Not part of
-// the win32 build; include only from tests and tools.
+// arranged honestly otherwise (the clock, the debugger channel, a full disk). Not
+// part of the win32 build; include only from tests and tools.
 #pragma once
 
 #include "kernel.h"
@@ -13,5 +13,11 @@ PLATFORM_API void SetTickSource(DWORD (*source)(void* context), void* context);
 // Receives every OutputDebugString text; null restores the default (discard,
 // or stderr when the environment has QZ_DEBUGSTR=1).
 PLATFORM_API void SetDebugSink(void (*sink)(const WCHAR* text, void* context), void* context);
+
+// A disk that fills up: after `bytes` more bytes have been written by WriteFile
+// or reserved by SetEndOfFile growth (in this process), a write writes what
+// still fits and fails with ERROR_DISK_FULL, and a growth that does not fit
+// fails whole. ~0ULL turns the limit off.
+PLATFORM_API void FailWritesAfter(ULONGLONG bytes);
 
 }  // namespace plat_hooks

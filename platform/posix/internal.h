@@ -1,7 +1,9 @@
 // Shared pieces of the native platform: Windows paths to native ones, errno to
-// Win32 error codes, FILETIME arithmetic.
+// Win32 error codes, FILETIME arithmetic, and what a name in the file system
+// looks like to Windows (attributes, three times, size).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 
@@ -30,6 +32,10 @@ BOOL FailErrno(bool missingDirectory = false);
 // between ERROR_FILE_NOT_FOUND and ERROR_PATH_NOT_FOUND as Windows does.
 bool ParentExists(const std::string& nativePath);
 
+// Sets the last error for a failed lookup of `nativePath` (errno as it stands):
+// 2 when only the last name is missing, 3 when a directory on the way is.
+void SetLookupError(const std::string& nativePath);
+
 inline ULONGLONG ToFileTime(long long seconds, long nanoseconds) {
   return static_cast<ULONGLONG>(seconds + 11644473600LL) * 10000000ULL + static_cast<ULONGLONG>(nanoseconds) / 100;
 }
@@ -41,7 +47,101 @@ inline void SetFileTime64(FILETIME* ft, ULONGLONG t) {
   ft->dwHighDateTime = static_cast<DWORD>(t >> 32);
 }
 
-// The Windows attributes of a file from its status.
-DWORD AttributesFromStat(const struct stat& st);
+// ---- attributes.cpp: a file as Windows sees it ----
+//
+// Read-only of a file is the owner's write permission, so that other programs
+// see it too. What POSIX has no place for (hidden, system, archive, temporary,
+// the read-only of a directory, a creation time set by SetFileTime) is kept in
+// one extended attribute, where the file system has them. Without a stored
+// value a file reads as ARCHIVE and a directory as DIRECTORY; the creation time
+// is the birth time the file system records, else the earlier of the last-write
+// and status-change times.
+
+struct FileInfo {
+  mode_t mode = 0;
+  DWORD attributes = 0;
+  ULONGLONG size = 0;  // 0 for directories
+  ULONGLONG creation = 0, access = 0, write = 0;
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool IsDirectory() const { return S_ISDIR(mode); }
+  bool IsRegular() const { return S_ISREG(mode); }
+};
+
+// Attribute bits SetFileAttributesW keeps.
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Status of a name (following links) or of an open descriptor; false with errno set.
+bool QueryPath(const std::string& nativePath, FileInfo& info);
+bool QueryFd(int fd, FileInfo& info);
+// QueryPath with the Win32 lookup error set on failure.
+bool QueryPathOrFail(const std::string& nativePath, FileInfo& info);
+
+// The stored attribute bits of a file or directory, if any (fd < 0: by name).
+bool StoredAttributes(int fd, const std::string& nativePath, DWORD& attributes);
+// Replaces the stored attribute bits; `keepDefault` removes them, so that the
+// name reads with its default again. Quietly does nothing where the file system
+// keeps no extended attributes. False with errno set on another failure.
+bool StoreAttributes(int fd, const std::string& nativePath, DWORD attributes, bool keepDefault = false);
+// Keeps a creation time set through SetFileTime.
+bool StoreCreationTime(int fd, ULONGLONG creation);
+
+// ---- sharing.cpp: sharing modes and byte-range locks between handles ----
+//
+// Every handle is an open file description of its own, and declares itself with
+// open-file-description locks (shared ones, which never conflict with each other)
+// on reserved bytes at the top of the offset range: one byte per access kind it
+// holds and one per access kind it denies. A new open asks whether anybody holds
+// what it would deny or denies what it would take, then takes its own bytes; the
+// question and the taking happen under the file's gate, an exclusive flock on
+// the description, so that two opens cannot both pass. Such locks belong to the
+// description, so they conflict between handles of one process as between
+// processes, and they go when the handle is closed or the process ends.
+
+namespace share {
+
+// Access kinds; they have the values of the FILE_SHARE_* bits that permit them.
+constexpr unsigned kRead = FILE_SHARE_READ, kWrite = FILE_SHARE_WRITE, kDelete = FILE_SHARE_DELETE;
+
+// Byte-range locks of callers live below this offset; sharing bytes above it.
+constexpr ULONGLONG kReservedBase = 0x7FFFFFFFFFFFFF00ULL;
+
+// Holds the gate of a file while it lives.
+class Gate {
+ public:
+  explicit Gate(int fd);
+  ~Gate();
+  Gate(const Gate&) = delete;
+  Gate& operator=(const Gate&) = delete;
+
+ private:
+  int fd_;
+  bool held_;
+};
+
+// Under the gate: true when another handle's sharing forbids an open with
+// `access` (kinds) and `share` (FILE_SHARE_* bits), or the open would deny what
+// another handle holds.
+bool Conflicts(int fd, unsigned access, unsigned share);
+// Under the gate: declares the handle's access and denials. The descriptor
+// must be open for reading (shared locks need that); every file handle is.
+void Declare(int fd, unsigned access, unsigned share);
+
+// True when a handle other than the one of `fd` holds a lock on a byte of the range.
+bool RangeLockedByOther(int fd, ULONGLONG offset, ULONGLONG length);
+// Takes or releases a byte-range lock for the handle of `fd` (no check of
+// others: the caller holds the gate and asked RangeLockedByOther).
+bool TakeRange(int fd, ULONGLONG offset, ULONGLONG length);
+void ReleaseRange(int fd, ULONGLONG offset, ULONGLONG length);
+
+// Runs `change` (a call that removes or renames the name; 0 or -1 with errno)
+// unless a handle open on `nativePath` denies deletion. The check and the call
+// happen under the gate, so that no open slips in between.
+enum class Removal { kDone, kDenied, kFailed };
+Removal RemoveIfDeletable(const std::string& nativePath, const std::function<int()>& change);
+
+}  // namespace share
 
 }  // namespace posix

@@ -94,10 +94,9 @@ bool ParentExists(const std::string& nativePath) {
   return stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-DWORD AttributesFromStat(const struct stat& st) {
-  DWORD a = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-  if (!(st.st_mode & S_IWUSR)) a |= FILE_ATTRIBUTE_READONLY;
-  return a;
+void SetLookupError(const std::string& nativePath) {
+  int e = errno;
+  SetLastError(ErrorFromErrno(e, e == ENOENT && !ParentExists(nativePath)));
 }
 
 }  // namespace posix

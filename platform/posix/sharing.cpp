@@ -1,0 +1,115 @@
+// Sharing modes and byte-range locks between handles and processes, made of
+// open-file-description locks (see internal.h for the layout).
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "internal.h"
+
+namespace posix {
+namespace share {
+
+namespace {
+
+// One byte per access kind held, then one per kind denied.
+constexpr ULONGLONG kHeld = kReservedBase;
+constexpr ULONGLONG kDenied = kReservedBase + 8;
+
+int ByteOf(unsigned kind) { return kind == kRead ? 0 : kind == kWrite ? 1 : 2; }
+constexpr unsigned kKinds[] = {kRead, kWrite, kDelete};
+
+bool Lock(int fd, int command, short type, ULONGLONG offset, ULONGLONG length, struct flock* out = nullptr) {
+  struct flock fl = {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(length);
+  int rc;
+  do {
+    rc = fcntl(fd, command, &fl);
+  } while (rc != 0 && errno == EINTR);
+  if (out) *out = fl;
+  return rc == 0;
+}
+
+// True when another description holds any lock on a byte of the range. A file
+// system without these locks answers "no": sharing is then not enforced.
+bool HeldByOther(int fd, ULONGLONG offset, ULONGLONG length) {
+  struct flock fl;
+  if (!Lock(fd, F_OFD_GETLK, F_WRLCK, offset, length, &fl)) return false;
+  return fl.l_type != F_UNLCK;
+}
+
+// Caller ranges are kept below the sharing bytes; beyond that they are the
+// handle's own bookkeeping only.
+bool Clip(ULONGLONG& offset, ULONGLONG& length) {
+  if (offset >= kReservedBase || length == 0) return false;
+  if (length > kReservedBase - offset) length = kReservedBase - offset;
+  return true;
+}
+
+}  // namespace
+
+Gate::Gate(int fd) : fd_(fd), held_(false) {
+  int rc;
+  do {
+    rc = flock(fd, LOCK_EX);
+  } while (rc != 0 && errno == EINTR);
+  held_ = rc == 0;
+}
+
+Gate::~Gate() {
+  if (held_) flock(fd_, LOCK_UN);
+}
+
+bool Conflicts(int fd, unsigned access, unsigned share) {
+  for (unsigned kind : kKinds) {
+    if ((access & kind) && HeldByOther(fd, kDenied + ByteOf(kind), 1)) return true;
+    if (!(share & kind) && HeldByOther(fd, kHeld + ByteOf(kind), 1)) return true;
+  }
+  return false;
+}
+
+void Declare(int fd, unsigned access, unsigned share) {
+  for (unsigned kind : kKinds) {
+    if (access & kind) Lock(fd, F_OFD_SETLK, F_RDLCK, kHeld + ByteOf(kind), 1);
+    if (!(share & kind)) Lock(fd, F_OFD_SETLK, F_RDLCK, kDenied + ByteOf(kind), 1);
+  }
+}
+
+bool RangeLockedByOther(int fd, ULONGLONG offset, ULONGLONG length) {
+  return Clip(offset, length) && HeldByOther(fd, offset, length);
+}
+
+bool TakeRange(int fd, ULONGLONG offset, ULONGLONG length) {
+  if (!Clip(offset, length)) return true;
+  // Exclusion comes from the check under the gate, so a shared lock will do,
+  // and it needs only read access: a handle opened for reading can lock.
+  if (Lock(fd, F_OFD_SETLK, F_RDLCK, offset, length)) return true;
+  return errno == EINVAL || errno == ENOLCK || errno == EOPNOTSUPP;  // no locks here: bookkeeping only
+}
+
+void ReleaseRange(int fd, ULONGLONG offset, ULONGLONG length) {
+  if (Clip(offset, length)) Lock(fd, F_OFD_SETLK, F_UNLCK, offset, length);
+}
+
+Removal RemoveIfDeletable(const std::string& nativePath, const std::function<int()>& change) {
+  int fd = open(nativePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return change() == 0 ? Removal::kDone : Removal::kFailed;  // nothing we can ask
+  Removal result;
+  {
+    Gate gate(fd);
+    if (HeldByOther(fd, kDenied + ByteOf(kDelete), 1))
+      result = Removal::kDenied;
+    else
+      result = change() == 0 ? Removal::kDone : Removal::kFailed;
+  }
+  int e = errno;
+  close(fd);
+  errno = e;
+  return result;
+}
+
+}  // namespace share
+}  // namespace posix
