@@ -94,8 +94,22 @@ FERROW_API BOOL WINAPI FU_GetDriveUNCReplacement(DWORD driveLetter, WCHAR* out);
 FERROW_API BOOL WINAPI FU_UNCFormatMappedPath(WCHAR* path, int fileFlag);
 
 // ---- file system ----
+// Questions to the file system. Every file, directory and disk call made here
+// is timed: one that takes more than 200 ms is reported on the debug output.
+
+// 1 when anything (file or directory) exists under the path.
+FERROW_API BOOL WINAPI FU_TestFileExists(const WCHAR* path);
+// 1 when the path names an existing directory; a trailing separator is allowed.
+FERROW_API BOOL WINAPI FU_TestDirExists(const WCHAR* path);
+// 1 when the root of the path's drive answers as a directory.
+FERROW_API BOOL WINAPI FU_TestDriveExists(const WCHAR* path);
+// 1 and the last-write time of a file or directory.
+FERROW_API BOOL WINAPI FU_GetLastModifyTime(const WCHAR* path, FILETIME* time);
 
 // ---- directories ----
+// Creates every missing directory of an absolute path (drive, rooted or UNC
+// below the share); 1 when the directory exists at the end.
+FERROW_API BOOL WINAPI FU_CreatePath(const WCHAR* path);
 
 // ---- copying ----
 
