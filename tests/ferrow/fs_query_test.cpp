@@ -1,4 +1,5 @@
 // Find records, times, sizes, disk space and drive types.
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -182,7 +183,9 @@ TEST(Times, TranslateFileTimeWritesDosPrecisionText) {
 TEST(Sizes, SizeIsWrittenAsTwoHalvesLowFirst) {
   TempDir dir;
   WriteBytes(dir.path() / "five", "12345");
-  DWORD halves[2] = {7, 7};
+  // Two DWORDs that are not aligned to 8, as a caller's pair may be.
+  DWORD storage[3] = {7, 7, 7};
+  DWORD* halves = reinterpret_cast<uintptr_t>(storage) % 8 ? storage : storage + 1;
   ASSERT_EQ(FU_GetFileSize(dir.Wide("five").c_str(), reinterpret_cast<ULARGE_INTEGER*>(halves)), 1);
   EXPECT_EQ(halves[0], 5u);
   EXPECT_EQ(halves[1], 0u);
