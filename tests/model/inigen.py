@@ -310,6 +310,19 @@ def generate():
     return out
 
 
+def big_files():
+    """Sizes no small file reaches: many settings in one section, and values
+    and names longer than any 16-bit count."""
+    eol = LineEnds()
+    keys = Names()
+    many = b"[many]\r\n" + b"".join(entry_line(keys) + eol() for _ in range(1500))
+    long_text = bytes(RNG.choice(LETTERS + HIGH + b" ,[]=") for _ in range(70000))
+    long_values = (b"[long]\r\n" + b"s=1000," + long_text + b"\r\n" + b"a=1400," + long_text
+                   + b"\r\n" + b"p=1C00," + long_text + b"\r\n" + b"n" * 70000 + b"=400,7\r\n"
+                   + b"[" + b"S" * 70000 + b"]\r\nx=400,8")
+    return [many, long_values]
+
+
 # ---- output -------------------------------------------------------------------------
 
 def expected_lines(records):
@@ -336,6 +349,7 @@ def main():
         if old.startswith("case_"):
             os.remove(os.path.join(args.outdir, old))
     texts = [text for text, _ in model.EXAMPLES]
+    texts += big_files()
     texts += [generate() for _ in range(args.count)]
     settings = 0
     for index, text in enumerate(texts):
