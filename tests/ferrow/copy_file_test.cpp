@@ -93,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, CopyProgress,
                                            ProgressCase{65537, {99, 100}},
                                            ProgressCase{3 * 65536 + 5, {33, 66, 99, 100}}));
 
-TEST(CopyFile, PlainCopyReplacesAnExistingLongerFile) {
+TEST(FileCopy, PlainCopyReplacesAnExistingLongerFile) {
   TempDir dir;
   WriteBytes(dir.path() / "src", "short");
   WriteBytes(dir.path() / "dst", Pattern(100000));
@@ -105,7 +105,7 @@ TEST(CopyFile, PlainCopyReplacesAnExistingLongerFile) {
   EXPECT_EQ(ReadBytes(dir.path() / "dst"), "short");
 }
 
-TEST(CopyFile, CancellingAtAnyReportLeavesNoDestination) {
+TEST(FileCopy, CancellingAtAnyReportLeavesNoDestination) {
   TempDir dir;
   const std::string data = Pattern(3 * 65536 + 5);
   WriteBytes(dir.path() / "src", data);
@@ -123,7 +123,7 @@ TEST(CopyFile, CancellingAtAnyReportLeavesNoDestination) {
   }
 }
 
-TEST(CopyFile, AFaultInTheCallbackCancels) {
+TEST(FileCopy, AFaultInTheCallbackCancels) {
   if (testsupport::kSanitized) GTEST_SKIP() << "faults on purpose stay out of the sanitized build";
   TempDir dir;
   WriteBytes(dir.path() / "src", Pattern(10));
@@ -134,7 +134,7 @@ TEST(CopyFile, AFaultInTheCallbackCancels) {
 
 // ---- directories, times, attributes ----
 
-TEST(CopyFile, MissingDestinationDirectoriesAreCreated) {
+TEST(FileCopy, MissingDestinationDirectoriesAreCreated) {
   TempDir dir;
   WriteBytes(dir.path() / "src.avi", "frames");
   const wstring given = dir.Wide() + TEXT("\\new\\dir/f.avi");
@@ -144,7 +144,7 @@ TEST(CopyFile, MissingDestinationDirectoriesAreCreated) {
   EXPECT_EQ(ReadBytes(dir.path() / "new" / "dir" / "f.avi"), "frames");
 }
 
-TEST(CopyFile, TimesAndAttributesGoWithTheCopy) {
+TEST(FileCopy, TimesAndAttributesGoWithTheCopy) {
   TempDir dir;
   WriteBytes(dir.path() / "src", "data");
   wstring src = dir.Wide("src");
@@ -168,7 +168,7 @@ TEST(CopyFile, TimesAndAttributesGoWithTheCopy) {
   EXPECT_EQ(fs::file_size(dir.path() / "empty-copy"), 0u);
 }
 
-TEST(CopyFile, AReadOnlyDestinationIsLeftAlone) {
+TEST(FileCopy, AReadOnlyDestinationIsLeftAlone) {
   TempDir dir;
   WriteBytes(dir.path() / "src", "new");
   WriteBytes(dir.path() / "dst", "old");
@@ -191,7 +191,7 @@ TEST(CopyFile, AReadOnlyDestinationIsLeftAlone) {
 #endif
 }
 
-TEST(CopyFile, FailuresBeforeTheCopyTouchNothing) {
+TEST(FileCopy, FailuresBeforeTheCopyTouchNothing) {
   TempDir dir;
   WriteBytes(dir.path() / "src", "data");
   fs::create_directory(dir.path() / "adir");
@@ -218,7 +218,7 @@ TEST(CopyFile, FailuresBeforeTheCopyTouchNothing) {
 }
 
 #ifndef _WIN32
-TEST(CopyFile, AFullDiskLeavesNoPartialCopy) {
+TEST(FileCopy, AFullDiskLeavesNoPartialCopy) {
   TempDir dir;
   WriteBytes(dir.path() / "src", Pattern(200000));
   wstring dst = dir.Wide("dst");
@@ -250,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(Spellings, CopyOntoItself,
                          ::testing::Values("/Sub/Clip.avi", "\\Sub\\Clip.avi", "/SUB/clip.AVI", "/Sub/./Clip.avi",
                                            "/Sub/../Sub/Clip.avi", "//Sub//Clip.avi"));
 
-TEST(CopyFile, ARelativeSpellingOfTheSourceIsRefused) {
+TEST(FileCopy, ARelativeSpellingOfTheSourceIsRefused) {
   TempDir dir;
   WriteBytes(dir.path() / "f.txt", "precious");
   WCHAR saved[MAX_PATH];
@@ -282,7 +282,7 @@ wstring SparseSource(const TempDir& dir) {
 // one byte long, report 100 at once and succeed. Copying all of it writes
 // 4 GiB, too slow for the suite: a cancel after the first blocks shows the size
 // the copy works with.
-TEST(CopyFile, FourGiBAndMoreIsSeenAtItsFullSize) {
+TEST(FileCopy, FourGiBAndMoreIsSeenAtItsFullSize) {
   TempDir dir;
   wstring src = SparseSource(dir);
   if (src.empty()) GTEST_SKIP() << "no room for a sparse 4 GiB file";
@@ -297,7 +297,7 @@ TEST(CopyFile, FourGiBAndMoreIsSeenAtItsFullSize) {
 }
 
 // The whole copy (about half a minute here): run with --gtest_also_run_disabled_tests.
-TEST(CopyFile, DISABLED_FourGiBAndMoreIsCopiedWhole) {
+TEST(FileCopy, DISABLED_FourGiBAndMoreIsCopiedWhole) {
   TempDir dir;
   wstring src = SparseSource(dir);
   if (src.empty()) GTEST_SKIP() << "no room for a sparse 4 GiB file";
