@@ -4,6 +4,8 @@
 // or a plain value. No function throws or lets an access fault escape.
 #pragma once
 
+#include <stddef.h>
+
 #include "platform/win32.h"
 
 #ifdef _WIN32
@@ -106,10 +108,120 @@ FERROW_API BOOL WINAPI FU_TestDriveExists(const WCHAR* path);
 // 1 and the last-write time of a file or directory.
 FERROW_API BOOL WINAPI FU_GetLastModifyTime(const WCHAR* path, FILETIME* time);
 
+// The find record of the first entry the system finds under the path (a
+// pattern yields its first match). The record is cleared first, and holds that
+// entry even when the result is 0: FU_GetFileInfo gives 1 when the entry is not
+// a directory, FU_GetDirInfo 1 when it is (a trailing separator is allowed).
+FERROW_API BOOL WINAPI FU_GetFileInfo(const WCHAR* path, WIN32_FIND_DATAW* record);
+FERROW_API BOOL WINAPI FU_GetDirInfo(const WCHAR* path, WIN32_FIND_DATAW* record);
+
+// Sets the last-access and last-write times of an existing file; the creation
+// time stays. Directories and read-only files give 0, as does a missing file.
+FERROW_API BOOL WINAPI FU_SetLastModifyTime(const WCHAR* path, const FILETIME* time);
+// The same with the current time (UTC). A missing file is not created.
+FERROW_API BOOL WINAPI FU_Touch(const WCHAR* path);
+
+// The size of a file (0 for a directory), written as two 32-bit halves, low
+// half first: size->LowPart, then size->HighPart. Only the halves are written,
+// so two DWORDs in a row serve as well as a ULARGE_INTEGER.
+FERROW_API BOOL WINAPI FU_GetFileSize(const WCHAR* path, ULARGE_INTEGER* size);
+
+// Writes the time as "hh:mm:ss dd.Mon.yyyy" (seconds rounded down to even);
+// text holds at least 21 characters. A time outside 1980..2107 gives 0 and an
+// empty text; a NULL argument gives 0 and writes nothing.
+FERROW_API BOOL WINAPI FU_TranslateFileTime(const FILETIME* time, WCHAR* text);
+
+// Space on the volume that holds the path (a directory; a trailing separator is
+// allowed), in bytes; 0 on failure, which cannot be told from a full disk.
+// Available: free for the calling user; total available: the volume's size as
+// the calling user sees it; free: all free bytes; free MB: free / 2^20, truncated.
+FERROW_API ULONGLONG WINAPI FU_GetDiskAvailable(const WCHAR* path);
+FERROW_API ULONGLONG WINAPI FU_GetDiskTotalAvailable(const WCHAR* path);
+FERROW_API ULONGLONG WINAPI FU_GetDiskFree(const WCHAR* path);
+FERROW_API ULONGLONG WINAPI FU_GetDiskFreeMB(const WCHAR* path);
+
+// The system's drive type of the path's drive (DRIVE_FIXED ...): a path with a
+// host, or a drive without a root (a disconnected network drive), is
+// DRIVE_REMOTE; a path without a drive gives 0.
+FERROW_API UINT WINAPI FU_GetDriveType(const WCHAR* path);
+
 // ---- directories ----
+// A "path with pattern" is a directory path followed by a wildcard pattern as
+// its last component, "C:\clips\*.avi" or "*.*"; the directory part may be
+// absent (the current directory).
+
+// Wildcard matching without backtracking: "?" is one character, "*" skips to
+// the first occurrence of the pattern character behind it (taken literally,
+// even "*" or "?"), and that choice is never revised: "*.txt" does not match
+// "a.b.txt". The case-blind form also lets "*.*" and "*." match names without
+// a dot. 1 on a match; 0 otherwise and for NULL or unreadable strings.
+FERROW_API BOOL WINAPI FU_wildcard_icmp(const WCHAR* pattern, const WCHAR* name);
+FERROW_API BOOL WINAPI FU_wildcard_cmp(const WCHAR* pattern, const WCHAR* name);
+
+// Walk flags.
+#define FU_ENUM_RECURSIVE 1u           // enter every subdirectory, whatever its name
+#define FU_ENUM_DIRS_LAST 2u           // report a directory after its contents
+#define FU_ENUM_EXCLUDE_ATTRIBUTES 4u  // the mask names attributes to leave out
+
+// Called for each chosen entry with the system's find record, the entry's full
+// path (the caller's directory part, then each level joined with "/"), the
+// walk's attribute mask and the caller's context. Both pointers are valid only
+// during the call. Return 0 to stop the whole walk.
+typedef int(WINAPI* FU_EnumCallback)(const WIN32_FIND_DATAW* entry, const WCHAR* path, DWORD mask,
+                                     void* context);
+
+// Walks the directory of a path with pattern. An entry is chosen when its
+// attributes share a bit with the mask (none, with FU_ENUM_EXCLUDE_ATTRIBUTES)
+// and its name matches the pattern (FU_wildcard_icmp). Names beginning with "."
+// are neither reported nor entered. 1 when the walk ran to its end (also over a
+// missing directory); 0 when a callback stopped it, or when it cannot start:
+// NULL arguments, a path without a pattern, a mask that chooses nothing.
+// Paths are bounded by MAX_PATH * 2 units: deeper entries are passed over.
+FERROW_API BOOL WINAPI FU_EnumDirectory(FU_EnumCallback callback, const WCHAR* path, DWORD mask, DWORD flags,
+                                        void* context);
+
+// What FU_ScanDir counts: directories and other entries reported, and the sum
+// of the sizes of those other entries.
+typedef struct FU_ScanTotals {
+  DWORD dirCount;
+  DWORD fileCount;
+  ULONGLONG totalBytes;
+} FU_ScanTotals;
+#ifdef __cplusplus
+static_assert(sizeof(FU_ScanTotals) == 16, "FU_ScanTotals is 16 bytes on every target");
+static_assert(offsetof(FU_ScanTotals, fileCount) == 4 && offsetof(FU_ScanTotals, totalBytes) == 8,
+              "FU_ScanTotals keeps its field offsets");
+#endif
+
+// Clears the totals and counts what FU_EnumDirectory would report.
+FERROW_API BOOL WINAPI FU_ScanDir(const WCHAR* path, FU_ScanTotals* totals, DWORD mask, DWORD flags);
+
+// The first entry (not beginning with ".") that the system finds for a path
+// with pattern, by the system's own wildcard rules. Its name replaces the
+// pattern in the caller's buffer, which needs room for it: a result longer
+// than MAX_PATH - 1 units is refused. FU_GetFirstMatch also gives the entry's
+// last-write time and attributes where those pointers are not NULL;
+// FU_GetFirstMatchInfo its whole find record.
+FERROW_API BOOL WINAPI FU_GetFirstMatch(WCHAR* path, FILETIME* lastWrite, DWORD* attributes);
+FERROW_API BOOL WINAPI FU_GetFirstMatchInfo(WCHAR* path, WIN32_FIND_DATAW* record);
+
 // Creates every missing directory of an absolute path (drive, rooted or UNC
 // below the share); 1 when the directory exists at the end.
 FERROW_API BOOL WINAPI FU_CreatePath(const WCHAR* path);
+
+// Creates the file empty (or empties it), creating its directories when they
+// are missing.
+FERROW_API BOOL WINAPI FU_CreateDirectoryEntry(const WCHAR* path);
+
+// Deletes the files matching a path with pattern, read-only ones included; with
+// recursive, also those of every subdirectory. With removeDirectories the
+// pattern must be "*" or "*.*": subdirectories go too, and so does the
+// directory itself, except a root. When the current directory lies inside it,
+// the current directory moves to its parent first. 1 when everything chosen
+// was deleted; a failure is remembered and the deletion goes on.
+FERROW_API BOOL WINAPI FU_DeleteDirectory(const WCHAR* path, int recursive, int removeDirectories);
+// Deletes the files (not directories) of one directory that match the pattern.
+FERROW_API BOOL WINAPI FU_DeleteFiles(const WCHAR* path);
 
 // ---- copying ----
 // A file is copied through a 64 KiB buffer of its own; the copy takes the
