@@ -102,7 +102,7 @@ TEST(CopyDirectory, IntoItselfOrBelowItself) {
     EXPECT_TRUE(FU_CopyDirectory(source.c_str(), same.c_str(), FU_ENUM_RECURSIVE | kAll, 0));
     EXPECT_EQ(Tree(dir.path() / "a"), before);
   }
-  for (const wstring& below : {dir.Wide("a/b"), dir.Wide("a") + TEXT("/sub/../b")}) {
+  for (const wstring& below : {dir.Wide("a/b"), dir.Wide("c/../a/b")}) {
     EXPECT_FALSE(FU_CopyDirectory(source.c_str(), below.c_str(), FU_ENUM_RECURSIVE | kAll, 0));
     EXPECT_EQ(Tree(dir.path() / "a"), before);
   }
@@ -127,30 +127,33 @@ TEST(CopyDirectory, BadArgumentsGiveZero) {
 }
 
 // Paths beyond the 520-unit buffers are skipped and reported in the result;
-// the rest is copied.
+// the rest is copied, up to a path that fills the buffer exactly.
 TEST(CopyDirectory, AnEntryTooLongForTheBufferIsSkipped) {
   TempDir dir;
-  const fs::path a = dir.path() / "a";
-  const std::string longName(250, 'n');
-  const fs::path deep = a / "s" / "t" / "u" / "v" / "w";
-  fs::create_directories(deep);
-  WriteBytes(a / "x.txt", "x");
-  WriteBytes(deep / longName, "long");
-  // A destination of 259 units, 260 with the separator the copy gives it: the
-  // long file's destination then needs 260 + 10 + 250 units and a terminator.
+  const fs::path deep = fs::path("s") / "t" / "u" / "v" / "w";
+  const std::string fits(250, 'n'), tooLong(251, 'm');
+  fs::create_directories(dir.path() / "a" / deep);
+  WriteBytes(dir.path() / "a" / "x.txt", "x");
+  WriteBytes(dir.path() / "a" / deep / fits, "fits");
+  WriteBytes(dir.path() / "a" / deep / tooLong, "long");
+  // A destination of 258 units, 259 with the separator the copy gives it (the
+  // most the directory functions take). Below it s/t/u/v/w/ adds 10 units: a
+  // name of 250 then fills the 520-unit buffer with its terminator.
   wstring destination = dir.Wide("d");
-  while (destination.size() < 259) {
-    size_t chunk = std::min<size_t>(259 - destination.size(), 150);
-    if (259 - destination.size() - chunk == 1) --chunk;
-    destination += '\\';
+  while (destination.size() < 258) {
+    size_t chunk = std::min<size_t>(258 - destination.size(), 150);
+    if (258 - destination.size() - chunk == 1) --chunk;
+    destination += '/';
     destination.append(chunk - 1, 'd');
   }
-  ASSERT_EQ(destination.size(), 259u);
-  fs::create_directories(testsupport::P(destination));
+  ASSERT_EQ(destination.size(), 258u);
+  const fs::path to = testsupport::P(destination);
+  fs::create_directories(to / deep);  // deeper than the directory functions reach
   EXPECT_FALSE(FU_CopyDirectory((dir.Wide("a") + TEXT("\\*.*")).c_str(), destination.c_str(),
                                 FU_ENUM_RECURSIVE | FU_ENUM_EXCLUDE_ATTRIBUTES, FILE_ATTRIBUTE_DIRECTORY));
-  EXPECT_EQ(ReadBytes(testsupport::P(destination) / "x.txt"), "x");
-  EXPECT_FALSE(fs::exists(testsupport::P(destination) / "s" / "t" / "u" / "v" / "w" / longName));
+  EXPECT_EQ(ReadBytes(to / "x.txt"), "x");
+  EXPECT_EQ(ReadBytes(to / deep / fits), "fits");
+  EXPECT_FALSE(fs::exists(to / deep / tooLong));
 }
 
 // ---- a file another process holds ----

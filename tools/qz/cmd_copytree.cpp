@@ -117,7 +117,7 @@ int Run(const qz::Args& args) {
   const BOOL copied = FU_CopyDirectory(source.c_str(), destination.c_str(), flags, 0);
   qz::ProgressDone();
 
-  Check check{sourceDir.size(), destination};
+  Check check{sourceDir.size(), destination, 0, 0, 0, {}};
   FU_EnumDirectory(CheckEntry, source.c_str(), 0, flags, &check);
   qz::Out("copied %I64u files (%I64u bytes) and %I64u directories from %s to %s\n", check.files, check.bytes,
           check.dirs, shownSource.c_str(), shownDestination.c_str());
