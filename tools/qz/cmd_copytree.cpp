@@ -41,6 +41,12 @@ struct Check {
   std::vector<std::string> missing;
 };
 
+bool HasWildcard(const WCHAR* name) {
+  for (; *name; ++name)
+    if (*name == '*' || *name == '?') return true;
+  return false;
+}
+
 int WINAPI CheckEntry(const WIN32_FIND_DATAW* entry, const WCHAR* path, DWORD, void* context) {
   Check& c = *static_cast<Check*>(context);
   const plat::wstring rel = plat::WLen(path) >= c.sourceDirLength ? path + c.sourceDirLength : path;
@@ -97,30 +103,34 @@ int Run(const qz::Args& args) {
   const plat::wstring sourceDir(source.c_str(), pattern);
   if (!FU_TestDirExists(sourceDir.c_str()))
     return qz::Fail("copytree", "no directory %s", plat::Utf8(sourceDir).c_str());
+  if (!HasWildcard(pattern) && !FU_TestFileExists(source.c_str()))
+    return qz::Fail("copytree", "no such file or directory: %s", shownSource.c_str());
   plat::wstring destination = FullPath(paths[1]);
-  if (!EndsInSeparator(destination)) destination += '/';
   if (FU_TestFileExists(destination.c_str()) && !FU_TestDirExists(destination.c_str()))
     return qz::Fail("copytree", "%s is a file, not a directory", shownDestination.c_str());
+  if (!EndsInSeparator(destination)) destination += '/';
 
   if (FU_PathCompare(sourceDir.c_str(), destination.c_str()) == 0) {
     qz::Out("%s is the source directory itself: nothing to copy\n", shownDestination.c_str());
     return 0;
   }
   if ((flags & FU_ENUM_RECURSIVE) && FU_IsPathContained(destination.c_str(), sourceDir.c_str()))
-    return qz::Fail("copytree", "%s lies inside %s: a recursive copy would copy its own copy", shownDestination.c_str(),
-                    plat::Utf8(sourceDir).c_str());
+    return qz::Fail("copytree", "%s lies inside the source directory: a recursive copy would copy its own copy",
+                    shownDestination.c_str());
 
   FU_ScanTotals totals = {};
   FU_ScanDir(source.c_str(), &totals, 0, flags);
-  qz::Progress("copying %u files (%I64u bytes) and %u directories...", totals.fileCount, totals.totalBytes,
-               totals.dirCount);
+  qz::Progress("copying %u file%s (%I64u bytes) and %u director%s...", totals.fileCount,
+               totals.fileCount == 1 ? "" : "s", totals.totalBytes, totals.dirCount,
+               totals.dirCount == 1 ? "y" : "ies");
   const BOOL copied = FU_CopyDirectory(source.c_str(), destination.c_str(), flags, 0);
   qz::ProgressDone();
 
   Check check{sourceDir.size(), destination, 0, 0, 0, {}};
   FU_EnumDirectory(CheckEntry, source.c_str(), 0, flags, &check);
-  qz::Out("copied %I64u files (%I64u bytes) and %I64u directories from %s to %s\n", check.files, check.bytes,
-          check.dirs, shownSource.c_str(), shownDestination.c_str());
+  qz::Out("copied %I64u file%s (%I64u bytes) and %I64u director%s from %s to %s\n", check.files,
+          check.files == 1 ? "" : "s", check.bytes, check.dirs, check.dirs == 1 ? "y" : "ies", shownSource.c_str(),
+          shownDestination.c_str());
   for (const std::string& m : check.missing) qz::Out("  not copied: %s\n", m.c_str());
   if (copied) return 0;
   if (check.missing.empty())
