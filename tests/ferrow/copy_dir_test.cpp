@@ -73,23 +73,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {"x.txt=x", "clip.avi=clip", "sub/", "sub/y.txt=y", "sub/deeper/", "sub/deeper/z.avi=z"}}),
     [](const ::testing::TestParamInfo<ShapeCase>& info) { return std::string(info.param.name); });
 
-TEST(CopyDirectory, CopiesKeepTimesAndTheDestinationTextReadsAsGiven) {
-  TempDir dir;
-  MakeSource(dir.path() / "a");
-  HANDLE h = CreateFileW(dir.Wide("a/sub/y.txt").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  FILETIME old = {0x12345678u, 0x01C00000u};
-  SetFileTime(h, nullptr, &old, &old);
-  CloseHandle(h);
-  const wstring destination = dir.Wide("b");
-  EXPECT_TRUE(FU_CopyDirectory((dir.Wide("a") + TEXT("\\*.*")).c_str(), destination.c_str(), FU_ENUM_RECURSIVE | kAll, 0));
-  EXPECT_EQ(destination, dir.Wide("b"));
-  FILETIME t = {};
-  ASSERT_TRUE(FU_GetLastModifyTime(dir.Wide("b/sub/y.txt").c_str(), &t));
-  EXPECT_EQ(t.dwLowDateTime, old.dwLowDateTime);
-  EXPECT_EQ(t.dwHighDateTime, old.dwHighDateTime);
-}
-
 // Copying a directory onto itself does nothing; recursively into itself it
 // would find its own copy inside what it copies.
 TEST(CopyDirectory, IntoItselfOrBelowItself) {

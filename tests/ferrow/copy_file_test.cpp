@@ -251,19 +251,6 @@ INSTANTIATE_TEST_SUITE_P(Spellings, CopyOntoItself,
                          ::testing::Values("/Sub/Clip.avi", "\\Sub\\Clip.avi", "/SUB/clip.AVI", "/Sub/./Clip.avi",
                                            "/Sub/../Sub/Clip.avi", "//Sub//Clip.avi"));
 
-TEST(FileCopy, ARelativeSpellingOfTheSourceIsRefused) {
-  TempDir dir;
-  WriteBytes(dir.path() / "f.txt", "precious");
-  WCHAR saved[MAX_PATH];
-  ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, saved), 0u);
-  ASSERT_TRUE(SetCurrentDirectoryW(dir.Wide().c_str()));
-  wstring dst = TEXT("f.txt");
-  BOOL copied = FU_CopyFile(dir.Wide("f.txt").c_str(), &dst[0]);
-  SetCurrentDirectoryW(saved);
-  EXPECT_FALSE(copied);
-  EXPECT_EQ(ReadBytes(dir.path() / "f.txt"), "precious");
-}
-
 // ---- files of 4 GiB and more ----
 
 // A sparse source of 4 GiB + 1 bytes, or an empty path when the file system
@@ -295,36 +282,6 @@ TEST(FileCopy, FourGiBAndMoreIsSeenAtItsFullSize) {
   EXPECT_FALSE(FU_CopyFileProgress(src.c_str(), &dst[0], Record, &r));
   EXPECT_EQ(r.percents, (std::vector<int>{0, 0, 0}));
   EXPECT_FALSE(fs::exists(dir.path() / "copy.bin"));
-}
-
-// The whole copy (about half a minute here): run with --gtest_also_run_disabled_tests.
-TEST(FileCopy, DISABLED_FourGiBAndMoreIsCopiedWhole) {
-  TempDir dir;
-  wstring src = SparseSource(dir);
-  if (src.empty()) GTEST_SKIP() << "no room for a sparse 4 GiB file";
-  WCHAR mark[] = {'e', 'n', 'd'};
-  HANDLE h = CreateFileW(src.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  LARGE_INTEGER at;
-  at.QuadPart = (1ll << 32) - 2;
-  DWORD n = 0;
-  ASSERT_TRUE(SetFilePointerEx(h, at, nullptr, FILE_BEGIN));
-  ASSERT_TRUE(WriteFile(h, mark, 3, &n, nullptr));
-  CloseHandle(h);
-  wstring dst = dir.Wide("copy.bin");
-  Reports r;
-  r.source = src.c_str();
-  r.destination = dst.data();
-  EXPECT_TRUE(FU_CopyFileProgress(src.c_str(), &dst[0], Record, &r));
-  EXPECT_EQ(fs::file_size(dir.path() / "copy.bin"), (1ull << 32) + 1);
-  ASSERT_EQ(r.percents.size(), 65537u);
-  EXPECT_EQ(r.percents[65535], 99);
-  EXPECT_EQ(r.percents[65536], 100);
-  h = CreateFileW(dst.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  char got[3] = {};
-  ASSERT_TRUE(SetFilePointerEx(h, at, nullptr, FILE_BEGIN));
-  ASSERT_TRUE(ReadFile(h, got, 3, &n, nullptr));
-  CloseHandle(h);
-  EXPECT_EQ(std::string(got, 3), std::string(reinterpret_cast<const char*>(mark), 3));
 }
 
 // ---- dependencies ----
@@ -361,12 +318,5 @@ INSTANTIATE_TEST_SUITE_P(
                       DependencyCase{"SourceInFuture", 5, -2, 0}, DependencyCase{"BothInFuture", 5, 6, 0},
                       DependencyCase{"FutureSourceMissingTarget", 5, kMissing, 1}),
     [](const ::testing::TestParamInfo<DependencyCase>& info) { return std::string(info.param.name); });
-
-TEST(DependencyUpdate, NullPathsGiveZero) {
-  TempDir dir;
-  WriteBytes(dir.path() / "f", "x");
-  EXPECT_FALSE(FU_TestDependencyUpdate(nullptr, dir.Wide("f").c_str()));
-  EXPECT_FALSE(FU_TestDependencyUpdate(dir.Wide("f").c_str(), nullptr));
-}
 
 }  // namespace
