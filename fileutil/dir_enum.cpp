@@ -66,14 +66,16 @@ class Walker {
       const bool chosen = Chosen(entry.dwFileAttributes) && WildcardMatch(pattern, path + length, true);
       if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         if (chosen && !(flags_ & FU_ENUM_DIRS_LAST) && !Report(entry)) return false;
-        if ((flags_ & FU_ENUM_RECURSIVE) && length + n + 1 + 4 > kWalkPathUnits) {
-          ++skipped;  // no room for "/*.*" behind it: its contents are passed over
-        } else if (flags_ & FU_ENUM_RECURSIVE) {
-          path[length + n] = '/';
-          path[length + n + 1] = 0;
-          const bool go = WalkDirectory(length + n + 1);
-          path[length + n] = 0;  // the directory's own path again
-          if (!go) return false;
+        if (flags_ & FU_ENUM_RECURSIVE) {
+          if (length + n + 1 + 4 > kWalkPathUnits) {
+            ++skipped;  // no room for "/*.*" behind it: its contents are passed over
+          } else {
+            path[length + n] = '/';
+            path[length + n + 1] = 0;
+            const bool go = WalkDirectory(length + n + 1);
+            path[length + n] = 0;  // the directory's own path again
+            if (!go) return false;
+          }
         }
         if (chosen && (flags_ & FU_ENUM_DIRS_LAST) && !Report(entry)) return false;
       } else if (chosen && !Report(entry)) {

@@ -26,4 +26,7 @@ inline bool IsDirectory(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Bytes as whole mebibytes (2^20 bytes), rounded down.
+constexpr ULONGLONG ToMegabytes(ULONGLONG bytes) { return bytes >> 20; }
+
 }  // namespace ferrow

@@ -70,11 +70,6 @@ TEST_F(Walk, RecursionEntersEveryDirectoryButReportsOnlyMatches) {
   EXPECT_EQ(seen.masks, std::vector<DWORD>(4, 0u));
 }
 
-TEST_F(Walk, WithoutRecursionOnlyTheDirectoryItself) {
-  Seen seen = Run("*.*", 0, FU_ENUM_EXCLUDE_ATTRIBUTES);
-  EXPECT_EQ(Sorted(seen.paths), (std::vector<std::string>{"a.avi", "b.txt", "d", "skip"}));
-}
-
 TEST_F(Walk, AttributeMaskIncludesOrExcludes) {
   EXPECT_EQ(Sorted(Run("*", FILE_ATTRIBUTE_DIRECTORY, FU_ENUM_RECURSIVE).paths),
             (std::vector<std::string>{"d", "d/sub", "skip"}));
