@@ -224,6 +224,36 @@ FERROW_API BOOL WINAPI FU_DeleteDirectory(const WCHAR* path, int recursive, int 
 FERROW_API BOOL WINAPI FU_DeleteFiles(const WCHAR* path);
 
 // ---- copying ----
+// A file is copied through a 64 KiB buffer of its own; the copy takes the
+// source's times and attributes (read-only included), and the destination's
+// missing directories are created. A copy that fails leaves no destination
+// file behind. A file is never copied onto itself: names that FU_PathCompare
+// finds equal, or that are equal once "." and ".." and the current directory
+// are resolved, are refused with 0. Sizes of 4 GiB and more are copied whole.
+
+// Progress of FU_CopyFileProgress: called after each block with the source and
+// destination as the caller gave them and the share done (0..100, truncated);
+// the last call has 100, an empty file has none. Returning 0 cancels the copy.
+typedef int(WINAPI* FU_CopyProgressCallback)(const WCHAR* source, const WCHAR* destination, int percent,
+                                             void* context);
+
+// 1 when the copy is complete. The destination buffer holds the same text again on return.
+FERROW_API BOOL WINAPI FU_CopyFile(const WCHAR* source, WCHAR* destination);
+// The same with a progress callback (may be NULL); a fault inside the callback cancels.
+FERROW_API BOOL WINAPI FU_CopyFileProgress(const WCHAR* source, WCHAR* destination, FU_CopyProgressCallback callback,
+                                           void* context);
+// Copies what the walk of sourcePattern ("C:\a\*.*"; flags and mask as for
+// FU_EnumDirectory) chooses into destinationDir, keeping the tree below the
+// source directory. A file that cannot be copied is tried five times, 500 ms
+// apart, then skipped; a directory that cannot be created stops the walk. 1 when
+// everything chosen was copied.
+FERROW_API BOOL WINAPI FU_CopyDirectory(const WCHAR* sourcePattern, const WCHAR* destinationDir, DWORD flags,
+                                        DWORD attributeMask);
+// 1 when target must be made again from source: the target is missing or older
+// than the source, or its time lies in the future. 0 when the source is missing
+// or its time lies in the future.
+FERROW_API BOOL WINAPI FU_TestDependencyUpdate(const WCHAR* source, const WCHAR* target);
+
 
 // ---- compression ----
 // A compressed block: "@ZIP", the uncompressed size (32-bit little-endian),
