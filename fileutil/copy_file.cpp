@@ -8,7 +8,6 @@ namespace {
 constexpr DWORD kBlock = 65536;
 constexpr size_t kFullPath = 2 * MAX_PATH;
 // The platform's code for a request the caller cancelled (not every target names it).
-constexpr DWORD kCancelled = 1223;
 
 // True when both names spell the same file: equal by FU_PathCompare, as given
 // or once made absolute ("." and ".." resolved, repeated separators folded).
@@ -64,7 +63,7 @@ struct Progress {
     const int percent = static_cast<int>(static_cast<double>(done) * 100.0 / static_cast<double>(size));
     int go = 0;
     if (!plat::Guarded([&] { go = callback(source, destination, percent, context); })) go = 0;
-    if (!go) SetLastError(kCancelled);
+    if (!go) SetLastError(ERROR_CANCELLED);
     return go != 0;
   }
 };

@@ -166,8 +166,11 @@ DWORD WINAPI GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR buffer, LPWSTR* f
     sep = '\\';
     if (share < in.size()) rest = in.substr(share + 1);
   } else if (in.size() >= 2 && IsLetter(in[0]) && in[1] == ':') {
-    root = {in[0], ':', '\\'};
-    sep = '\\';
+    // C: is the root of this system: its names come out in the same POSIX form
+    // as rooted names, so that both spellings of one file read the same.
+    bool c = plat::WUpper(in[0]) == 'C';
+    root = c ? plat::wstring(TEXT("/")) : plat::wstring{in[0], ':', '\\'};
+    sep = c ? '/' : '\\';
     rest = in.substr(2);
     // "C:name" is relative to the drive's current directory: the process's own
     // for C:, which is the only drive here; the root for the others.
