@@ -159,10 +159,12 @@ FERROW_API BOOL WINAPI FU_WriteFile(const WCHAR* path, void* data, ULONG size, i
 FERROW_API void* WINAPI FU_ReadFile(const WCHAR* path, ULONG* outSize, FU_AllocFunc alloc);
 
 // Writes source compressed to target; 0 when source is empty, 44 bytes or
-// less, or does not compress. Each file is opened once, without retries.
+// less, or does not compress. The source is opened once; the target is
+// written as FU_WriteFile writes it.
 FERROW_API BOOL WINAPI FU_ZIPFile(const WCHAR* target, const WCHAR* source);
 
 // Writes source, restored when it holds a compressed block (a plain source is
-// copied as it is), to target. Each file is opened once, without retries; a
-// target that could not be written in full is deleted.
+// copied as it is), to target. The source is read as FU_ReadFile reads it; the
+// target is created once, without retries, and deleted when it could not be
+// written in full.
 FERROW_API BOOL WINAPI FU_UnZIPFile(const WCHAR* target, const WCHAR* source);

@@ -1,6 +1,6 @@
 // Compressed files held by another process: FU_WriteFile and FU_ReadFile try
 // three times, 100 ms apart, then give up while the holder still holds the
-// file; the file-to-file functions try once. Nothing is written over or
+// file, and so do the file-to-file functions. Nothing is written over or
 // deleted from under the holder.
 #include <filesystem>
 
@@ -66,7 +66,7 @@ TEST(ZipFileSharing, AFileHeldElsewhereIsTriedThreeTimesThenGivenUp) {
   EXPECT_EQ(FU_ReadFile(held.c_str(), &size, FU_AllocProcHeap), nullptr);
   const DWORD readMs = Elapsed(start);
   EXPECT_EQ(size, 0u);
-  // One attempt each, as target and as source.
+  // The file-to-file functions, held as target and as source.
   EXPECT_EQ(FU_ZIPFile(held.c_str(), src.c_str()), 0);
   EXPECT_EQ(FU_UnZIPFile(held.c_str(), src.c_str()), 0);
   EXPECT_EQ(FU_ZIPFile(dir.Wide("z").c_str(), held.c_str()), 0);
