@@ -120,7 +120,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   void* r = FU_UnZIPMem(input.get(), n, &outSize, Alloc);
   if ((r != nullptr) != some) Fail(some ? "no result where LZO restores the block" : "a result where LZO fails");
   if (r) {
-    if (outSize != want.size() || std::memcmp(r, want.data(), want.size()) != 0) Fail("result differs from LZO's");
+    // A stream may restore to nothing: memcmp must not be given want's null data then.
+    if (outSize != want.size() || (!want.empty() && std::memcmp(r, want.data(), want.size()) != 0))
+      Fail("result differs from LZO's");
     Alloc(r, 0);
   } else if (outSize != 0xFFFFFFFF) {
     Fail("size written on failure");

@@ -282,3 +282,31 @@ FERROW_API void* WINAPI FU_ZIPMem(void* data, ULONG size, ULONG* ioSize, FU_Allo
 // alloc; *outSize receives its size. A damaged block gives nullptr with
 // *outSize unchanged and nothing left allocated.
 FERROW_API void* WINAPI FU_UnZIPMem(void* data, ULONG size, ULONG* outSize, FU_AllocFunc alloc);
+
+// Compressed files: one compressed block and nothing else; any other file is
+// plain data. Readers tell them apart by the first 28 bytes alone. Targets are
+// made anew (an existing file is replaced) with every missing directory; their
+// paths must be shorter than MAX_PATH. Files of 4 GiB or more are refused. The
+// file-to-file functions take the target first.
+
+// Writes size bytes of data to path, as a compressed block when compress is
+// non-zero (data of 44 bytes or less, or that the block would not make
+// smaller, is then refused), otherwise unchanged. A file held by another
+// handle is tried three times, 100 ms apart. A write that fails leaves no file.
+FERROW_API BOOL WINAPI FU_WriteFile(const WCHAR* path, void* data, ULONG size, int compress);
+
+// The data of a file, restored when it holds a compressed block, in a block
+// from alloc; *outSize receives its size (0 on failure). An empty file gives
+// nullptr. A file held by another handle is tried three times, 100 ms apart.
+FERROW_API void* WINAPI FU_ReadFile(const WCHAR* path, ULONG* outSize, FU_AllocFunc alloc);
+
+// Writes source compressed to target; 0 when source is empty, 44 bytes or
+// less, or does not compress. The source is opened once; the target is
+// written as FU_WriteFile writes it.
+FERROW_API BOOL WINAPI FU_ZIPFile(const WCHAR* target, const WCHAR* source);
+
+// Writes source, restored when it holds a compressed block (a plain source is
+// copied as it is), to target. The source is read as FU_ReadFile reads it; the
+// target is created once, without retries, and deleted when it could not be
+// written in full.
+FERROW_API BOOL WINAPI FU_UnZIPFile(const WCHAR* target, const WCHAR* source);

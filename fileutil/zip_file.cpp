@@ -1,0 +1,221 @@
+// Whole files to and from memory: written compressed or as they are, read and
+// restored when they hold a compressed block, and file to file.
+//
+// Each file is read or written in one system call, with the sequential-access
+// hint. These calls go to the system directly, not through the timed layer: a
+// whole file is expected to take its time. Every handle and every temporary
+// block is given back on every way out, and a target that could not be
+// written in full is deleted rather than left to pass for the data.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "fs_internal.h"
+#include "zip_block.h"
+
+using namespace ferrow;
+using namespace ferrow::zip;
+
+namespace {
+
+// A file that another handle holds without sharing is tried again this often.
+constexpr int kOpenAttempts = 3;
+constexpr DWORD kRetryPauseMs = 100;
+// The longest path the system accepts (with the \\?\ prefix), in UTF-16 units.
+constexpr size_t kLongestPath = 32767;
+
+// Opens or creates with the sequential hint. When an attempt meets a sharing
+// violation it pauses and tries again, up to `attempts` in all; any other
+// error ends the attempts at once.
+HANDLE Open(const WCHAR* path, DWORD access, DWORD share, DWORD creation, int attempts) {
+  for (int attempt = 1;; ++attempt) {
+    HANDLE h = CreateFileW(path, access, share, nullptr, creation, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                           nullptr);
+    if (h != INVALID_HANDLE_VALUE || attempt >= attempts || GetLastError() != ERROR_SHARING_VIOLATION) return h;
+    Sleep(kRetryPauseMs);
+  }
+}
+
+// Readers let other readers in; writers let nobody in and always start anew.
+HANDLE OpenForReading(const WCHAR* path, int attempts) {
+  return Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, attempts);
+}
+HANDLE CreateForWriting(const WCHAR* path, int attempts) {
+  return Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS, attempts);
+}
+
+// A handle, closed when it goes.
+class File {
+ public:
+  explicit File(HANDLE h) : h_(h) {}
+  ~File() { Close(); }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return h_; }
+  void Close() {
+    if (ok()) CloseHandle(h_);
+    h_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+// A block from an allocator function, given back when it goes unless released.
+class Block {
+ public:
+  Block(FU_AllocFunc alloc, void* block) : alloc_(alloc), p_(static_cast<unsigned char*>(block)) {}
+  Block(FU_AllocFunc alloc, ULONG size) : Block(alloc, alloc(nullptr, size)) {}
+  ~Block() {
+    if (p_) alloc_(p_, 0);
+  }
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+
+  explicit operator bool() const { return p_ != nullptr; }
+  unsigned char* get() const { return p_; }
+  void* release() {
+    void* p = p_;
+    p_ = nullptr;
+    return p;
+  }
+
+ private:
+  FU_AllocFunc alloc_;
+  unsigned char* p_;
+};
+
+// A caller's path copied under the fault guard, so that an unreadable string
+// fails here rather than faulting inside the system. Empty when the path is
+// missing, empty, unreadable or longer than any the system accepts.
+class PathCopy {
+ public:
+  explicit PathCopy(const WCHAR* path) {
+    size_t n = 0;
+    if (!path || !plat::Guarded([&] {
+          while (n <= kLongestPath && path[n]) ++n;
+        }))
+      return;
+    if (n == 0 || n > kLongestPath) return;
+    p_.reset(new (std::nothrow) WCHAR[n + 1]);
+    if (p_ && !plat::Guarded([&] { std::memcpy(p_.get(), path, n * sizeof(WCHAR)); })) p_.reset();
+    if (p_) p_[n] = 0;
+  }
+  const WCHAR* get() const { return p_.get(); }
+
+ private:
+  std::unique_ptr<WCHAR[]> p_;
+};
+
+// The size of an open file. Files of 4 GiB or more are refused: the sizes of
+// the memory functions and allocators are 32-bit, and a file read by the low
+// half of its size would come back short.
+bool SizeOf(HANDLE h, ULONG& size) {
+  LARGE_INTEGER n;
+  if (!GetFileSizeEx(h, &n) || n.QuadPart < 0 || n.QuadPart > 0xFFFFFFFFll) return false;
+  size = static_cast<ULONG>(n.QuadPart);
+  return true;
+}
+
+// Reads exactly n bytes in one call from where the file pointer stands.
+bool ReadAll(HANDLE h, void* buffer, ULONG n) {
+  DWORD got = 0;
+  return ReadFile(h, buffer, n, &got, nullptr) && got == n;
+}
+
+bool WriteAll(HANDLE h, const void* data, ULONG n) {
+  DWORD put = 0;
+  return WriteFile(h, data, n, &put, nullptr) && put == n;
+}
+
+// Makes the directory that a target file goes into, parents and all. A target
+// without a directory part goes to the current directory (or the root), which
+// exists; a target without a file name cannot be written.
+bool MakeTargetDirectory(const WCHAR* target) {
+  WCHAR dir[MAX_PATH];
+  if (!CopyPath(dir, target)) return false;
+  WCHAR* name = FU_FindFilename(dir);
+  if (!name || !*name) return false;
+  *name = 0;
+  FU_FormatPath(dir, 0);
+  return !*dir || FU_TestDirExists(dir) || FU_CreatePath(dir);
+}
+
+// Writes a whole file to a target made anew, `attempts` times on a sharing
+// violation. A write that fails or falls short leaves no file behind.
+bool WriteTarget(const WCHAR* target, const void* data, ULONG size, int attempts) {
+  if (!MakeTargetDirectory(target)) return false;
+  File file(CreateForWriting(target, attempts));
+  if (!file.ok()) return false;
+  if (WriteAll(file.get(), data, size)) return true;
+  file.Close();
+  DeleteFileW(target);
+  return false;
+}
+
+}  // namespace
+
+FERROW_API BOOL WINAPI FU_WriteFile(const WCHAR* path, void* data, ULONG size, int compress) {
+  if (!data || size == 0) return 0;
+  WCHAR target[MAX_PATH];
+  if (!CopyPathGuarded(target, path)) return 0;
+  if (!compress) return WriteTarget(target, data, size, kOpenAttempts);
+  // With no room beyond the data's own size, a block that does not pay is no result.
+  ULONG blockSize = 0;
+  Block block(FU_AllocVirtual, FU_ZIPMem(data, size, &blockSize, FU_AllocVirtual));
+  if (!block) return 0;
+  return WriteTarget(target, block.get(), blockSize, kOpenAttempts);
+}
+
+FERROW_API void* WINAPI FU_ReadFile(const WCHAR* path, ULONG* outSize, FU_AllocFunc alloc) {
+  if (!outSize || !alloc) return nullptr;
+  if (!plat::Guarded([&] { *outSize = 0; })) return nullptr;
+  PathCopy source(path);
+  if (!source.get()) return nullptr;
+  File file(OpenForReading(source.get(), kOpenAttempts));
+  ULONG size = 0;
+  // An empty file has no data to hand back: no allocator gives 0 bytes.
+  if (!file.ok() || !SizeOf(file.get(), size) || size == 0) return nullptr;
+
+  // The first bytes alone tell a compressed file from a plain one.
+  unsigned char head[kHeaderSize];
+  DWORD got = 0;
+  if (!ReadFile(file.get(), head, std::min(size, kHeaderSize), &got, nullptr)) return nullptr;
+  const bool compressed = got == kHeaderSize && std::memcmp(head, kMagic, 4) == 0 &&
+                          std::memcmp(head + kSecondMagicOffset, kMagic, 4) == 0;
+
+  Block buffer(alloc, size);
+  if (!buffer || SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !ReadAll(file.get(), buffer.get(), size))
+    return nullptr;
+  file.Close();
+  if (compressed) return FU_UnZIPMem(buffer.get(), size, outSize, alloc);
+  if (!plat::Guarded([&] { *outSize = size; })) return nullptr;
+  return buffer.release();
+}
+
+FERROW_API BOOL WINAPI FU_ZIPFile(const WCHAR* target, const WCHAR* source) {
+  WCHAR to[MAX_PATH];
+  if (!CopyPathGuarded(to, target)) return 0;  // known before the source is read
+  PathCopy from(source);
+  if (!from.get()) return 0;
+  File file(OpenForReading(from.get(), 1));
+  ULONG size = 0;
+  if (!file.ok() || !SizeOf(file.get(), size) || size == 0) return 0;
+  Block data(FU_AllocVirtual, size);
+  if (!data || !ReadAll(file.get(), data.get(), size)) return 0;
+  file.Close();
+  return FU_WriteFile(to, data.get(), size, 1);
+}
+
+FERROW_API BOOL WINAPI FU_UnZIPFile(const WCHAR* target, const WCHAR* source) {
+  WCHAR to[MAX_PATH];
+  if (!CopyPathGuarded(to, target)) return 0;
+  ULONG size = 0;
+  Block data(FU_AllocVirtual, FU_ReadFile(source, &size, FU_AllocVirtual));
+  if (!data) return 0;
+  return WriteTarget(to, data.get(), size, 1);
+}
