@@ -40,11 +40,49 @@ DWORD FromProt(bool r, bool w, bool x) {
   return w ? PAGE_READWRITE : r ? PAGE_READONLY : PAGE_NOACCESS;
 }
 
-// The regions VirtualAlloc made: base -> size, with each page's state.
+// The regions VirtualAlloc made, each with its pages' states kept as runs of
+// pages in one state and protection (a region committed whole is one run).
+struct Run {
+  uintptr_t end;
+  DWORD state;    // MEM_RESERVE or MEM_COMMIT
+  DWORD protect;  // 0 for reserved pages
+};
 struct Region {
   size_t size;
   DWORD allocationProtect;
-  std::map<uintptr_t, std::pair<DWORD, DWORD>> pages;  // page -> (state, protect) for committed pages
+  std::map<uintptr_t, Run> runs;  // start -> run; the runs cover the region
+
+  // Gives [start, end) one state, splitting and merging runs as needed.
+  void Set(uintptr_t start, uintptr_t end, DWORD state, DWORD protect) {
+    Split(start);
+    Split(end);
+    runs.erase(runs.lower_bound(start), runs.lower_bound(end));
+    auto it = runs.emplace(start, Run{end, state, protect}).first;
+    auto next = std::next(it);
+    if (next != runs.end() && next->second.state == state && next->second.protect == protect) {
+      it->second.end = next->second.end;
+      runs.erase(next);
+    }
+    if (it != runs.begin()) {
+      auto prev = std::prev(it);
+      if (prev->second.state == state && prev->second.protect == protect) {
+        prev->second.end = it->second.end;
+        runs.erase(it);
+      }
+    }
+  }
+  // The run that holds `address`.
+  std::map<uintptr_t, Run>::iterator At(uintptr_t address) { return std::prev(runs.upper_bound(address)); }
+
+ private:
+  void Split(uintptr_t at) {
+    auto it = runs.upper_bound(at);
+    if (it == runs.begin()) return;
+    --it;
+    if (it->first == at || it->second.end <= at) return;
+    runs.emplace(at, Run{it->second.end, it->second.state, it->second.protect});
+    it->second.end = at;
+  }
 };
 std::mutex g_regionsMutex;
 std::map<uintptr_t, Region> g_regions;
@@ -103,7 +141,7 @@ LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protec
       posix::FailErrno();
       return nullptr;
     }
-    for (uintptr_t p = start; p < end; p += page) it->second.pages[p] = {MEM_COMMIT, protect & 0xFF};
+    it->second.Set(start, end, MEM_COMMIT, protect & 0xFF);
     return reinterpret_cast<void*>(start);
   }
   if (address) {  // reserving at a chosen address is not needed by the suite
@@ -116,12 +154,14 @@ LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protec
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  Region& r = g_regions[reinterpret_cast<uintptr_t>(base)];
+  uintptr_t start = reinterpret_cast<uintptr_t>(base);
+  Region& r = g_regions[start];
   r.size = length;
   r.allocationProtect = protect & 0xFF;
   if (type & MEM_COMMIT)
-    for (uintptr_t p = reinterpret_cast<uintptr_t>(base); p < reinterpret_cast<uintptr_t>(base) + length; p += page)
-      r.pages[p] = {MEM_COMMIT, protect & 0xFF};
+    r.runs.emplace(start, Run{start + length, MEM_COMMIT, protect & 0xFF});
+  else
+    r.runs.emplace(start, Run{start + length, MEM_RESERVE, 0});
   return base;
 }
 
@@ -151,7 +191,7 @@ BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
       return FALSE;
     }
     mmap(reinterpret_cast<void*>(start), end - start, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
-    for (uintptr_t p = start; p < end; p += page) it->second.pages.erase(p);
+    it->second.Set(start, end, MEM_RESERVE, 0);
     return TRUE;
   }
   SetLastError(ERROR_INVALID_PARAMETER);
@@ -176,8 +216,7 @@ BOOL WINAPI VirtualProtect(LPVOID address, SIZE_T size, DWORD protect, LPDWORD o
   *oldProtect = info.Protect;
   std::lock_guard<std::mutex> lock(g_regionsMutex);
   auto it = FindRegion(start);
-  if (it != g_regions.end())
-    for (uintptr_t p = start; p < end; p += page) it->second.pages[p] = {MEM_COMMIT, protect & 0xFF};
+  if (it != g_regions.end()) it->second.Set(start, end, MEM_COMMIT, protect & 0xFF);
   return TRUE;
 }
 
@@ -193,21 +232,16 @@ SIZE_T WINAPI VirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMATION info, SIZE
     std::lock_guard<std::mutex> lock(g_regionsMutex);
     auto it = FindRegion(a);
     if (it != g_regions.end()) {
-      // A run of pages with the same state and protection, from this page on.
+      // The run of pages in one state and protection that holds this page.
+      auto run = it->second.At(a);
       const Region& r = it->second;
-      auto state = [&](uintptr_t p) {
-        auto pg = r.pages.find(p);
-        return pg == r.pages.end() ? std::pair<DWORD, DWORD>{MEM_RESERVE, 0} : pg->second;
-      };
-      auto first = state(a);
-      uintptr_t end = a;
-      while (end < it->first + r.size && state(end) == first) end += page;
+      uintptr_t end = run->second.end;
       info->BaseAddress = reinterpret_cast<void*>(a);
       info->AllocationBase = reinterpret_cast<void*>(it->first);
       info->AllocationProtect = r.allocationProtect;
       info->RegionSize = end - a;
-      info->State = first.first;
-      info->Protect = first.second;
+      info->State = run->second.state;
+      info->Protect = run->second.protect;
       info->Type = MEM_PRIVATE;
       return sizeof *info;
     }

@@ -171,6 +171,17 @@ TEST(Memory, ReservedPagesCommitOnRequestAndReleaseWhole) {
   EXPECT_EQ(info.State, DWORD(MEM_COMMIT));
   EXPECT_EQ(info.Protect, DWORD(PAGE_READWRITE));
   EXPECT_EQ(info.AllocationBase, base);
+  // The reserved pages on either side form regions of their own.
+  ASSERT_EQ(VirtualQuery(base, &info, sizeof info), sizeof info);
+  EXPECT_EQ(info.State, DWORD(MEM_RESERVE));
+  EXPECT_EQ(info.RegionSize, SIZE_T(65536));
+  ASSERT_EQ(VirtualQuery(base + 65536 + 4096, &info, sizeof info), sizeof info);
+  EXPECT_EQ(info.State, DWORD(MEM_RESERVE));
+  EXPECT_EQ(info.RegionSize, size - 65536 - 4096);
+  // Decommitted again, the page is reserved once more.
+  EXPECT_TRUE(VirtualFree(base + 65536, 4096, MEM_DECOMMIT));
+  ASSERT_EQ(VirtualQuery(base + 65536, &info, sizeof info), sizeof info);
+  EXPECT_EQ(info.State, DWORD(MEM_RESERVE));
   EXPECT_FALSE(VirtualFree(base + 65536, 0, MEM_RELEASE));  // only the base releases
   EXPECT_FALSE(VirtualFree(base, size, MEM_RELEASE));       // and only with size 0
   EXPECT_TRUE(VirtualFree(base, 0, MEM_RELEASE));
