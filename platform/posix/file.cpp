@@ -131,57 +131,65 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
   if (flags & FILE_FLAG_WRITE_THROUGH) oflags |= O_DSYNC;
   mode_t perm = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
 
-  // Create or open. "Existed" decides truncation, the stored attributes and
-  // the ERROR_ALREADY_EXISTS of a successful open.
-  int fd = -1;
-  bool existed = false;
-  for (int attempt = 0; fd < 0 && attempt < 8; ++attempt) {
-    if (creation == CREATE_NEW || creation == CREATE_ALWAYS || creation == OPEN_ALWAYS) {
-      fd = OpenRetrying(path.c_str(), oflags | O_CREAT | O_EXCL, perm);
-      if (fd >= 0 || errno != EEXIST) break;
-      if (creation == CREATE_NEW) {
-        SetLastError(ERROR_FILE_EXISTS);
-        return INVALID_HANDLE_VALUE;
-      }
-      fd = OpenRetrying(path.c_str(), oflags, 0);
-      existed = fd >= 0;
-      if (fd < 0 && errno == ENOENT) continue;  // removed in between: create it after all
-    } else {
-      fd = OpenRetrying(path.c_str(), oflags, 0);
-      existed = true;
-    }
-    break;
-  }
-  if (fd < 0) {
-    SetLastError(OpenError(errno, path, trailing));
-    return INVALID_HANDLE_VALUE;
-  }
-  // From here the handle's object owns the descriptor.
-  auto file = std::make_shared<File>();
-  file->fd = fd;
   auto fail = [](DWORD code) {
     SetLastError(code);
     return INVALID_HANDLE_VALUE;
   };
-
+  std::shared_ptr<File> file;
+  bool existed = false;
+  bool truncate = false;
   struct stat st;
-  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || fstat(fd, &st) != 0)
-    return fail(posix::ErrorFromErrno(errno));
-  if (S_ISDIR(st.st_mode) && (!(flags & FILE_FLAG_BACKUP_SEMANTICS) || creation != OPEN_EXISTING))
-    return fail(ERROR_ACCESS_DENIED);
-  bool truncate = existed && (creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING);
-  // Root may write anything; the read-only attribute must hold all the same.
-  if (existed && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR) && ((kinds & kWrite) || truncate))
-    return fail(ERROR_ACCESS_DENIED);
+  // A file deleted by another handle between our open and the sharing check is
+  // gone on Windows before anyone can open it: open the name again (a file to
+  // create is then made anew, a file to open is missing).
+  for (int round = 0;; ++round) {
+    // Create or open. "Existed" decides truncation, the stored attributes and
+    // the ERROR_ALREADY_EXISTS of a successful open.
+    int fd = -1;
+    existed = false;
+    for (int attempt = 0; fd < 0 && attempt < 8; ++attempt) {
+      if (creation == CREATE_NEW || creation == CREATE_ALWAYS || creation == OPEN_ALWAYS) {
+        fd = OpenRetrying(path.c_str(), oflags | O_CREAT | O_EXCL, perm);
+        if (fd >= 0 || errno != EEXIST) break;
+        if (creation == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
+        fd = OpenRetrying(path.c_str(), oflags, 0);
+        existed = fd >= 0;
+        if (fd < 0 && errno == ENOENT) continue;  // removed in between: create it after all
+      } else {
+        fd = OpenRetrying(path.c_str(), oflags, 0);
+        existed = true;
+      }
+      break;
+    }
+    if (fd < 0) return fail(OpenError(errno, path, trailing));
+    // From here the handle's object owns the descriptor.
+    file = std::make_shared<File>();
+    file->fd = fd;
 
-  file->regular = S_ISREG(st.st_mode);
-  file->access = kinds;
-  if (file->regular && kinds) {
-    // The sharing check comes before truncation, so a refused open changes nothing.
-    posix::share::Gate gate(fd);
-    if (posix::share::Conflicts(fd, kinds, share)) return fail(ERROR_SHARING_VIOLATION);
-    posix::share::Declare(fd, kinds, share);
+    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || fstat(fd, &st) != 0)
+      return fail(posix::ErrorFromErrno(errno));
+    if (S_ISDIR(st.st_mode) && (!(flags & FILE_FLAG_BACKUP_SEMANTICS) || creation != OPEN_EXISTING))
+      return fail(ERROR_ACCESS_DENIED);
+    truncate = existed && (creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING);
+    // Root may write anything; the read-only attribute must hold all the same.
+    if (existed && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR) && ((kinds & kWrite) || truncate))
+      return fail(ERROR_ACCESS_DENIED);
+
+    file->regular = S_ISREG(st.st_mode);
+    file->access = kinds;
+    if (file->regular && kinds) {
+      // The sharing check comes before truncation, so a refused open changes nothing.
+      posix::share::Gate gate(fd);
+      if (posix::share::Conflicts(fd, kinds, share)) return fail(ERROR_SHARING_VIOLATION);
+      posix::share::Declare(fd, kinds, share);
+      // Deletion takes the same gate: a name still linked now stays linked
+      // until our sharing is declared, so later deletions see it.
+      struct stat now;
+      if (round < 8 && fstat(fd, &now) == 0 && now.st_nlink == 0) continue;
+    }
+    break;
   }
+  const int fd = file->fd;
   if (truncate && ftruncate(fd, 0) != 0) return fail(posix::ErrorFromErrno(errno));
   if (truncate) MarkArchive(*file);
 
