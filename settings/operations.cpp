@@ -85,8 +85,32 @@ bool ReadName(const char* raw, fmt::Name& out) noexcept {
   }
 }
 
+// A value replaced by one of the same size is written over in the cache, its
+// old bytes kept aside until the file is written.
+int Store::Overwrite(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
+  Byte small[64];
+  Byte* saved = edit.valueSize <= sizeof small ? small : AllocBlock(edit.valueSize);
+  if (!saved) return 0;
+  Byte* value = f.m_content + edit.at;
+  std::memcpy(saved, value, edit.valueSize);
+  int r = 0;
+  if (plat::Guarded([&] { fmt::Apply(edit, f.m_content); })) {
+    r = f.SetContent();
+    if (!r) {
+      std::memcpy(value, saved, edit.valueSize);
+      cacheIsFile = PutBack(f.m_file, f.m_content, f.m_contentLength);
+      if (!cacheIsFile) f.FreeContent();
+    }
+  } else {
+    std::memcpy(value, saved, edit.valueSize);  // the caller's value could not be read
+  }
+  if (saved != small) FreeBlock(saved);
+  return r;
+}
+
 int Store::Commit(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   cacheIsFile = true;
+  if (edit.kind == fmt::Edit::kOverwrite) return Overwrite(f, edit, cacheIsFile);
   Byte* block = AllocBlock(edit.newLength);
   if (edit.newLength && !block) return 0;
   // The value comes from the caller: an unreadable one fails the write.

@@ -177,12 +177,12 @@ int CSetFile::Update(DWORD access) {
     FILETIME now;
     if (Time64(m_lastSeen) != 0 && FU_GetLastModifyTime(m_target, &now) && Time64(now) == Time64(m_lastSeen))
       return 1;
-    FreeContent();
     if (!Open(GENERIC_READ)) {
+      FreeContent();
       ClearTime(m_lastSeen);
       return 0;
     }
-    const int r = GetContent();
+    const int r = GetContent();  // into the same block when the size is unchanged
     Close();
     return r;
   }
@@ -236,11 +236,12 @@ int CSetFile::SetContent() {
   const ULONGLONG newSize = m_contentLength ? 4ULL + m_contentLength : 0;
   LARGE_INTEGER size;
   bool ok = GetFileSizeEx(m_file, &size) != 0;
-  if (ok && ULONGLONG(size.QuadPart) < newSize) ok = SeekTo(m_file, newSize) && SetEndOfFile(m_file);
+  const ULONGLONG oldSize = ok ? ULONGLONG(size.QuadPart) : 0;
+  if (ok && oldSize < newSize) ok = SeekTo(m_file, newSize) && SetEndOfFile(m_file);
   if (ok && newSize)
     ok = SeekTo(m_file, 0) && WriteAll(m_file, pellam::format::kMagic, 4) &&
          WriteAll(m_file, m_content, m_contentLength);
-  if (ok) ok = SeekTo(m_file, newSize) && SetEndOfFile(m_file);
+  if (ok && oldSize > newSize) ok = SeekTo(m_file, newSize) && SetEndOfFile(m_file);
   if (ok) return 1;
   ClearTime(m_lastSeen);
   return 0;

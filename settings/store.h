@@ -43,6 +43,7 @@ struct Store {
   // keeps the body it had and the file is put back as it was; `cacheIsFile`
   // turns false only when that could not be done.
   static int Commit(CSetFile& f, const format::Edit& edit, bool& cacheIsFile);
+  static int Overwrite(CSetFile& f, const format::Edit& edit, bool& cacheIsFile);
   // The clean-up of a writing operation: a store left empty is deleted (while
   // the file is still held, so that nobody's new setting goes with it), the
   // file is closed, and the last-seen time set to the file's time when the
