@@ -1,4 +1,5 @@
 // CSetFile's life, its target, the file with its byte lock, and the cache.
+#include <cstddef>
 #include <cstring>
 
 #include "ferrow.h"
@@ -39,6 +40,21 @@ bool CopyTarget(WCHAR (&out)[MAX_PATH], const WCHAR* path) {
 
 CSetFile::CSetFile(const WCHAR* target)
     : m_file(INVALID_HANDLE_VALUE), m_locked(0), m_content(nullptr), m_contentLength(0) {
+  // The members lie in their documented order; on win32 at these offsets.
+  static_assert(offsetof(CSetFile, m_target) == 0 && offsetof(CSetFile, m_lock) >= sizeof m_target &&
+                    offsetof(CSetFile, m_file) > offsetof(CSetFile, m_lock) &&
+                    offsetof(CSetFile, m_locked) > offsetof(CSetFile, m_file) &&
+                    offsetof(CSetFile, m_lastSeen) > offsetof(CSetFile, m_locked) &&
+                    offsetof(CSetFile, m_content) > offsetof(CSetFile, m_lastSeen) &&
+                    offsetof(CSetFile, m_contentLength) > offsetof(CSetFile, m_content),
+                "member order");
+#if defined(_WIN32) && !defined(_WIN64)
+  static_assert(offsetof(CSetFile, m_lock) == 520 && offsetof(CSetFile, m_file) == 544 &&
+                    offsetof(CSetFile, m_locked) == 548 && offsetof(CSetFile, m_lastSeen) == 552 &&
+                    offsetof(CSetFile, m_content) == 560 && offsetof(CSetFile, m_contentLength) == 564 &&
+                    sizeof(CSetFile) == 568,
+                "the 32-bit layout");
+#endif
   m_target[0] = 0;
   ClearTime(m_lastSeen);
   InitializeCriticalSection(&m_lock);

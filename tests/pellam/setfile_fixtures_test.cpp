@@ -131,6 +131,10 @@ TEST(Fixtures, CommittedFilesReadBack) {
   testsupport::WriteBytes(imported.file(), Committed("imported"));
 
   CSetFile t(types.path.c_str());
+  EXPECT_EQ(Listing(t), (Lines{"[TYPES]", "INT 400 4", "INT64 800 8", "BOOL c00 4", "STRING 1000 18", "STRINGA 1400 5",
+                               "STRINGW 1800 6", "PATH 1c00 520", "GUID 2000 16", "BIN 2400 5", "TIMECODE 2800 8",
+                               "COLOR 2c00 4", "FONT 3000 92", "RECT 3400 16", "UINT 3800 4", "UINT64 3c00 8",
+                               "DWORD 4000 4", "CUSTOM 123 3"}));
   int i = 0;
   LONGLONG i64 = 0;
   WCHAR text[16], path[MAX_PATH];
