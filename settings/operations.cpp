@@ -1,0 +1,304 @@
+// CSetFile's operations on settings and sections: each runs under the
+// object's lock on an up-to-date cache; writes rewrite the file whole.
+#include <algorithm>
+#include <cstring>
+
+#include "ferrow.h"
+#include "settings/store.h"
+
+namespace fmt = pellam::format;
+using pellam::detail::ClearTime;
+using pellam::detail::ReadName;
+using pellam::detail::Store;
+using pellam::detail::Time64;
+
+namespace pellam {
+namespace detail {
+namespace {
+
+bool SeekTo(HANDLE h, ULONGLONG offset) {
+  LARGE_INTEGER to, at;
+  to.QuadPart = LONGLONG(offset);
+  return SetFilePointerEx(h, to, &at, FILE_BEGIN) && ULONGLONG(at.QuadPart) == offset;
+}
+
+// Bytes [at, at + n) of the file image of a body: the magic, then the body.
+void ImageBytes(const Byte* body, ULONGLONG at, size_t n, Byte* out) {
+  for (size_t i = 0; i < n; ++i, ++at) out[i] = at < 4 ? fmt::kMagic[at] : body[at - 4];
+}
+
+// Makes the file hold the image of `body` again after a failed write. Only
+// the pieces that differ are written (a write that failed early changed
+// nothing, and a growth is taken back by setting the end alone), so a disk
+// that refuses more bytes can still be put right.
+bool PutBack(HANDLE h, const Byte* body, DWORD length) {
+  const ULONGLONG size = length ? 4ULL + length : 0;
+  Byte want[4096], have[4096];
+  for (ULONGLONG at = 0; at < size;) {
+    const DWORD n = DWORD(std::min<ULONGLONG>(sizeof want, size - at));
+    ImageBytes(body, at, n, want);
+    DWORD got = 0, put = 0;
+    if (!SeekTo(h, at) || !ReadFile(h, have, n, &got, nullptr)) return false;
+    if (got != n || std::memcmp(have, want, n) != 0) {
+      if (!SeekTo(h, at) || !WriteFile(h, want, n, &put, nullptr) || put != n) return false;
+    }
+    at += n;
+  }
+  return SeekTo(h, size) && SetEndOfFile(h);
+}
+
+}  // namespace
+
+Byte* AllocBlock(size_t size) {
+  if (size == 0) return nullptr;
+  return static_cast<Byte*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+}
+
+void FreeBlock(void* block) {
+  if (block) VirtualFree(block, 0, MEM_RELEASE);
+}
+
+FILETIME LastSeen(const FILETIME& fileTime) {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  if (Time64(now) >= Time64(fileTime) + kSettleTime) return fileTime;
+  FILETIME unknown;
+  ClearTime(unknown);
+  return unknown;
+}
+
+bool ReadLength(const char* text, size_t& length) noexcept {
+  return text && plat::Guarded([&] { length = std::strlen(text); });
+}
+
+bool ReadLength(const WCHAR* text, size_t& length) noexcept {
+  return text && plat::Guarded([&] { length = plat::WLen(text); });
+}
+
+bool ReadName(const char* raw, fmt::Name& out) noexcept {
+  size_t length;
+  if (!ReadLength(raw, length)) return false;
+  try {
+    return fmt::Normalize(raw, out);
+  } catch (...) {
+    return false;  // no memory for the copy
+  }
+}
+
+// A value replaced by one of the same size is written over in the cache, its
+// old bytes kept aside until the file is written.
+int Store::Overwrite(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
+  Byte small[64];
+  Byte* saved = edit.valueSize <= sizeof small ? small : AllocBlock(edit.valueSize);
+  if (!saved) return 0;
+  Byte* value = f.m_content + edit.at;
+  std::memcpy(saved, value, edit.valueSize);
+  int r = 0;
+  if (plat::Guarded([&] { fmt::Apply(edit, f.m_content); })) {
+    r = f.SetContent();
+    if (!r) {
+      std::memcpy(value, saved, edit.valueSize);
+      cacheIsFile = PutBack(f.m_file, f.m_content, f.m_contentLength);
+      if (!cacheIsFile) f.FreeContent();
+    }
+  } else {
+    std::memcpy(value, saved, edit.valueSize);  // the caller's value could not be read
+  }
+  if (saved != small) FreeBlock(saved);
+  return r;
+}
+
+int Store::Commit(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
+  cacheIsFile = true;
+  if (edit.kind == fmt::Edit::kOverwrite) return Overwrite(f, edit, cacheIsFile);
+  Byte* block = AllocBlock(edit.newLength);
+  if (edit.newLength && !block) return 0;
+  // The value comes from the caller: an unreadable one fails the write.
+  if (block && !plat::Guarded([&] { fmt::Apply(edit, block); })) {
+    FreeBlock(block);
+    return 0;
+  }
+  Byte* old = f.m_content;
+  const DWORD oldLength = f.m_contentLength;
+  f.m_content = block;
+  f.m_contentLength = DWORD(edit.newLength);
+  if (f.SetContent()) {
+    FreeBlock(old);
+    return 1;
+  }
+  f.m_content = old;
+  f.m_contentLength = oldLength;
+  FreeBlock(block);
+  if (!PutBack(f.m_file, old, oldLength)) {
+    // The file is neither old nor new: forget the cache, read it as it is next time.
+    f.FreeContent();
+    cacheIsFile = false;
+  }
+  return 0;
+}
+
+void Store::Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty) {
+  if (cacheIsFile && deleteWhenEmpty && !f.m_content) {
+    // Deleted before the file is let go: a writer that opens it after this
+    // finds no file (or, while it is held, cannot open it) and starts a new
+    // store, instead of writing into a file that is about to go. A reader
+    // that holds it open prevents the delete; the empty file is a valid store.
+    DeleteFileW(f.m_target);
+    f.Close();
+    ClearTime(f.m_lastSeen);
+    return;
+  }
+  // The time is taken while the file is held and checked again after it is
+  // let go: a writer that got in between leaves another time, and the cache
+  // is then read again on the next access.
+  FILETIME held, now;
+  const bool known = cacheIsFile && GetFileTime(f.m_file, nullptr, nullptr, &held);
+  f.Close();
+  if (known && FU_GetLastModifyTime(f.m_target, &now) && Time64(now) == Time64(held))
+    f.m_lastSeen = LastSeen(now);
+  else
+    ClearTime(f.m_lastSeen);
+}
+
+}  // namespace detail
+}  // namespace pellam
+
+int CSetFile::ReadSetting(const char* section, const char* name, DWORD type, void* buffer, DWORD size) {
+  if (!buffer || size == 0) return 0;
+  fmt::Name s, n;
+  int r = 0;
+  Enter();
+  fmt::Record found;
+  if (Update(GENERIC_READ) && m_content && ReadName(section, s) && ReadName(name, n) &&
+      fmt::FindSetting(m_content, m_contentLength, s, n, type, found) == fmt::Result::kOk) {
+    const size_t count = std::min<size_t>(found.bodySize, size);
+    r = plat::Guarded([&] { std::memcpy(buffer, found.body, count); }) ? 1 : 0;
+  }
+  Leave();
+  return r;
+}
+
+int CSetFile::WriteSetting(const char* section, const char* name, DWORD type, const void* data, DWORD size) {
+  fmt::Name s, n;
+  if (!data || size == 0 || type == kSection || !ReadName(section, s) || !ReadName(name, n)) return 0;
+  int r = 0;
+  Enter();
+  if (m_target[0] && Update(GENERIC_READ | GENERIC_WRITE)) {
+    bool cacheIsFile = true;
+    const fmt::Edit edit = fmt::PlanWrite(m_content, m_contentLength, s, n, type, data, size);
+    if (edit.result == fmt::Result::kOk) r = Store::Commit(*this, edit, cacheIsFile);
+    Store::Finish(*this, cacheIsFile, false);
+  }
+  Leave();
+  return r;
+}
+
+int CSetFile::DeleteSetting(const char* section, const char* name, DWORD type) {
+  fmt::Name s, n;
+  if (!ReadName(section, s) || !ReadName(name, n)) return 0;
+  int r = 0;
+  Enter();
+  if (m_target[0] && Update(GENERIC_READ | GENERIC_WRITE)) {
+    bool cacheIsFile = true;
+    const fmt::Edit edit = fmt::PlanDeleteSetting(m_content, m_contentLength, s, n, type);
+    if (!m_content || edit.result == fmt::Result::kNotFound)
+      r = 1;
+    else if (edit.result == fmt::Result::kOk)
+      r = Store::Commit(*this, edit, cacheIsFile);
+    Store::Finish(*this, cacheIsFile, true);
+  }
+  Leave();
+  return r;
+}
+
+int CSetFile::DeleteKey(const char* section) {
+  fmt::Name s;
+  if (!ReadName(section, s)) return 0;
+  int r = 0;
+  Enter();
+  if (m_target[0] && Update(GENERIC_READ | GENERIC_WRITE)) {
+    bool cacheIsFile = true;
+    const fmt::Edit edit = fmt::PlanDeleteSection(m_content, m_contentLength, s);
+    if (!m_content || edit.result == fmt::Result::kNotFound)
+      r = 1;
+    else if (edit.result == fmt::Result::kOk)
+      r = Store::Commit(*this, edit, cacheIsFile);
+    Store::Finish(*this, cacheIsFile, true);
+  }
+  Leave();
+  return r;
+}
+
+int CSetFile::QueryKey(const char* section) {
+  fmt::Name s;
+  if (!ReadName(section, s)) return 0;
+  int r = 0;
+  Enter();
+  fmt::Record found;
+  if (m_target[0] && Update(GENERIC_READ) && m_content &&
+      fmt::FindSection(m_content, m_contentLength, s, found) == fmt::Result::kOk)
+    r = 1;
+  Leave();
+  return r;
+}
+
+DWORD CSetFile::GetSettingSize(const char* section, const char* name, DWORD type) {
+  UINT size = 0;
+  return GetSettingInfo(section, name, type, size) ? size : 0;
+}
+
+int CSetFile::GetSettingInfo(const char* section, const char* name, DWORD type, UINT& size) {
+  size = 0;
+  fmt::Name s, n;
+  int r = 0;
+  Enter();
+  fmt::Record found;
+  if (Update(GENERIC_READ) && m_content && ReadName(section, s) && ReadName(name, n) &&
+      fmt::FindSetting(m_content, m_contentLength, s, n, type, found) == fmt::Result::kOk) {
+    size = UINT(found.bodySize);
+    r = 1;
+  }
+  Leave();
+  return r;
+}
+
+// The callbacks run on a private copy, without the object's lock: they may
+// use this object, and what they change does not disturb the walk.
+int CSetFile::EnumSettings(SetFileEnumProc callback, DWORD context) {
+  if (!callback) return 0;
+  HANDLE heap = GetProcessHeap();
+  fmt::Byte* copy = nullptr;
+  DWORD length = 0;
+  Enter();
+  if (Update(GENERIC_READ) && m_content) {
+    copy = static_cast<fmt::Byte*>(HeapAlloc(heap, 0, m_contentLength));
+    if (copy) {
+      std::memcpy(copy, m_content, m_contentLength);
+      length = m_contentLength;
+    }
+  }
+  Leave();
+  if (!copy) return 0;
+
+  // A fault or an exception inside a callback ends the walk like a 0.
+  auto call = [&](const char* name, DWORD type, const void* data, DWORD size) {
+    int goOn = 0;
+    bool threw = false;
+    const bool clean = plat::Guarded([&] {
+      try {
+        goOn = callback(name, type, data, size, context);
+      } catch (...) {
+        threw = true;
+      }
+    });
+    return clean && !threw && goOn != 0;
+  };
+  const fmt::Walk walk = fmt::WalkSections(copy, length, [&](const fmt::Record& section) {
+    if (!call(section.name, kSection, nullptr, 0)) return false;
+    return fmt::WalkSettings(copy, section, [&](const fmt::Record& r) {
+             return call(r.name, r.header.tag, r.body, DWORD(r.bodySize));
+           }) == fmt::Walk::kDone;
+  });
+  HeapFree(heap, 0, copy);
+  return walk == fmt::Walk::kDone ? 1 : 0;
+}

@@ -1,0 +1,55 @@
+// Inside CSetFile: the memory its bodies live in, reading the caller's names
+// safely, and the steps every writing operation shares.
+#pragma once
+
+#include <cstddef>
+
+#include "pellam.h"
+#include "settings/format.h"
+
+namespace pellam {
+namespace detail {
+
+using format::Byte;
+
+// File bodies come from committed virtual memory; null when there is none.
+Byte* AllocBlock(size_t size);
+void FreeBlock(void* block);
+
+// The caller's name, normalised; false for a null, empty or unreadable name,
+// or when there is no memory for the copy.
+bool ReadName(const char* raw, format::Name& out) noexcept;
+// The length of a caller's string; false when it cannot be read.
+bool ReadLength(const char* text, size_t& length) noexcept;
+bool ReadLength(const WCHAR* text, size_t& length) noexcept;
+
+inline ULONGLONG Time64(const FILETIME& t) { return ULONGLONG(t.dwHighDateTime) << 32 | t.dwLowDateTime; }
+inline void ClearTime(FILETIME& t) { t.dwLowDateTime = t.dwHighDateTime = 0; }
+
+// File systems keep last-write times in ticks of their own, from 100 ns up to
+// 2 s: a change made in the same tick as the one a cache was read in leaves
+// the time as it was. A cache read (or written) at least this long after the
+// file's time can no longer be overtaken unseen; a younger one is not trusted.
+constexpr ULONGLONG kSettleTime = 2 * 10000000ULL;  // 2 s in 100 ns units
+
+// The last-seen time to keep for a cache that holds the body of a file with
+// this last-write time: the time itself once it has settled, else 0 (unknown),
+// so that the next access reads the file again.
+FILETIME LastSeen(const FILETIME& fileTime);
+
+// Writing operations run Update(read and write), edit the cache, then these.
+struct Store {
+  // Makes the file and the cache hold the edited body. On failure the cache
+  // keeps the body it had and the file is put back as it was; `cacheIsFile`
+  // turns false only when that could not be done.
+  static int Commit(CSetFile& f, const format::Edit& edit, bool& cacheIsFile);
+  static int Overwrite(CSetFile& f, const format::Edit& edit, bool& cacheIsFile);
+  // The clean-up of a writing operation: a store left empty is deleted (while
+  // the file is still held, so that nobody's new setting goes with it), the
+  // file is closed, and the last-seen time set to the file's time when the
+  // cache is known to hold the file's body, else cleared.
+  static void Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty);
+};
+
+}  // namespace detail
+}  // namespace pellam

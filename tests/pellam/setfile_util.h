@@ -1,0 +1,89 @@
+// Helpers of the CSetFile tests: a store in a fresh directory, its file's
+// bytes, and a readable listing of what EnumSettings reports.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "content.h"
+#include "ferrow.h"
+#include "pellam.h"
+
+namespace setfiletest {
+
+using contenttest::Bytes;
+namespace fmt = pellam::format;
+using plat::wstring;
+
+// A settings file named `name` in a fresh directory.
+struct Store {
+  testsupport::TempDir dir;
+  wstring path;
+  explicit Store(const char* name = "edit.set") : path(dir.Wide(name)) {}
+  std::filesystem::path file() const { return testsupport::P(path); }
+  bool exists() const { return std::filesystem::exists(file()); }
+  std::string bytes() const { return testsupport::ReadBytes(file()); }
+  // The file made of the magic and a content block.
+  void Put(const Bytes& content) const {
+    std::string b = content.empty() ? std::string() : "QZST";
+    b.append(content.begin(), content.end());
+    testsupport::WriteBytes(file(), b);
+  }
+};
+
+// EnumSettings passes a 32-bit context, too small for a pointer natively:
+// the listing callbacks find their lines through the calling thread.
+inline std::vector<std::string>*& ListingLines() {
+  static thread_local std::vector<std::string>* lines = nullptr;
+  return lines;
+}
+
+inline int WINAPI ListOne(const char* name, DWORD type, const void* data, DWORD size, DWORD stopAfter) {
+  std::vector<std::string>& lines = *ListingLines();
+  if (type == fmt::kTypeSection)
+    lines.push_back(plat::FormatAS("[%s]%s", name, data || size ? " with data" : ""));
+  else
+    lines.push_back(plat::FormatAS("%s %x %u", name, unsigned(type), unsigned(size)));
+  return lines.size() < stopAfter ? 1 : 0;
+}
+
+// "[SECTION]" and "NAME type size" lines in the order EnumSettings calls
+// back; it stops after `stopAfter` calls.
+inline std::vector<std::string> Listing(CSetFile& f, int* result = nullptr, DWORD stopAfter = 0xFFFFFFFF) {
+  std::vector<std::string> out;
+  ListingLines() = &out;
+  const int r = f.EnumSettings(ListOne, stopAfter);
+  ListingLines() = nullptr;
+  if (result) *result = r;
+  return out;
+}
+
+using Lines = std::vector<std::string>;
+
+// The last-write time of a file, and setting it (to stand for a coarse clock,
+// or for a store written long ago).
+inline FILETIME WriteTime(const wstring& path) {
+  FILETIME t = {};
+  EXPECT_EQ(FU_GetLastModifyTime(path.c_str(), &t), 1);
+  return t;
+}
+
+inline void SetWriteTime(const wstring& path, const FILETIME& t) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &t));
+  CloseHandle(h);
+}
+
+inline FILETIME HoursAgo(int hours) {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const ULONGLONG t = (ULONGLONG(now.dwHighDateTime) << 32 | now.dwLowDateTime) - ULONGLONG(hours) * 36000000000ULL;
+  FILETIME out;
+  out.dwLowDateTime = DWORD(t);
+  out.dwHighDateTime = DWORD(t >> 32);
+  return out;
+}
+
+}  // namespace setfiletest
