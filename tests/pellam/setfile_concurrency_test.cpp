@@ -253,12 +253,6 @@ TEST(SetFileProcesses, ManyWritersLoseNothingAcknowledged) {
 // A writer that empties the store deletes the file while it still holds it:
 // a setting another process writes just after is never deleted with it.
 TEST(SetFileProcesses, EmptyingTheStoreTakesNoOtherWritersSetting) {
-#ifndef _WIN32
-  // The native CreateFileW can still hand out a file unlinked between its
-  // open(2) and its sharing check, which Windows never does (a file being
-  // deleted cannot be opened): a write then lands in a file that is gone.
-  GTEST_SKIP() << "native CreateFileW opens files that are being deleted";
-#endif
   Store s;
   const wstring rounds = plat::Wide(std::to_string(kKeysEach * 4));
   Child a("pellam_churn", {s.path, TEXT("a"), rounds});
