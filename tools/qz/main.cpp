@@ -36,6 +36,12 @@ Register::Register(const Command& command) {
 
 const std::vector<Command>& Commands() { return Table(); }
 
+const Command* FindCommand(const char* name) {
+  for (const Command& c : Table())
+    if (std::strcmp(c.name, name) == 0) return &c;
+  return nullptr;
+}
+
 }  // namespace qz
 
 int main() {
@@ -49,17 +55,17 @@ int main() {
     return 0;
   }
   std::string name = plat::Utf8(args[0]);
-  for (const qz::Command& c : qz::Commands()) {
-    if (name != c.name) continue;
-    qz::Args rest(args.begin() + 1, args.end());
-    if (!rest.empty() && qz::IsHelp(rest[0])) {
-      std::fputs(c.usage, stdout);
-      return 0;
-    }
-    int status = c.run(rest);
-    std::fflush(stdout);
-    return status;
+  const qz::Command* c = qz::FindCommand(name.c_str());
+  if (!c) {
+    std::fprintf(stderr, "qz: no command '%s' (qz --help lists them)\n", name.c_str());
+    return 1;
   }
-  std::fprintf(stderr, "qz: no command '%s' (qz --help lists them)\n", name.c_str());
-  return 1;
+  qz::Args rest(args.begin() + 1, args.end());
+  if (!rest.empty() && qz::IsHelp(rest[0])) {
+    std::fputs(c->usage, stdout);
+    return 0;
+  }
+  int status = c->run(rest);
+  std::fflush(stdout);
+  return status;
 }

@@ -23,6 +23,8 @@ struct Register {
 };
 
 const std::vector<Command>& Commands();
+// The command of that name, or nullptr.
+const Command* FindCommand(const char* name);
 
 // Output: UTF-8 text to stdout, messages to stderr. Fail() prints
 // "qz NAME: message" on stderr and returns 1, for `return Fail(...)`.

@@ -1,0 +1,168 @@
+// qz demo: the whole suite at work on built-in data, through qz's own
+// commands, in a fresh folder under the temporary directory that is removed
+// at the end. Each step shows its command line, then what the command says.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ferrow.h"
+#include "qz.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: qz demo [--keep]\n"
+    "\n"
+    "Runs the suite on built-in data: how paths split, a small tree of clips\n"
+    "scanned, copied and compressed, and a settings file imported from its\n"
+    "older text form, listed and changed. Everything happens in a new folder\n"
+    "under the temporary directory, removed at the end (kept with --keep).\n"
+    "Exit status 1 when a step does not end as expected.\n";
+
+using plat::wstring;
+
+struct Step {
+  std::vector<wstring> args;
+  int expected;  // the exit status the step should end with
+};
+
+// Deterministic sample bytes: text-like lines, or noise that does not compress.
+std::string Sample(size_t size, bool text, unsigned seed) {
+  std::string out;
+  out.reserve(size);
+  static const char* const words[] = {"take", "scene", "clip", "frame", "cut", "fade", "audio", "video", "mark"};
+  unsigned x = seed * 2654435761u + 1;
+  while (out.size() < size) {
+    x = x * 1103515245u + 12345u;
+    if (text) {
+      out += words[(x >> 16) % 9];
+      out += (x >> 8) % 7 ? ' ' : '\n';
+    } else {
+      out += static_cast<char>(x >> 24);
+    }
+  }
+  out.resize(size);
+  return out;
+}
+
+bool Write(const wstring& path, const std::string& bytes) {
+  return FU_WriteFile(path.c_str(), const_cast<char*>(bytes.data()), static_cast<ULONG>(bytes.size()), 0) != 0;
+}
+
+// Shows the command line as a shell would take it.
+void Show(const std::vector<wstring>& args) {
+  std::string line = "$ qz";
+  for (const wstring& a : args) {
+    std::string u = plat::Utf8(a);
+    bool plain = !u.empty() && u.find_first_of(" \\'\"*?<>|;&()") == std::string::npos;
+    line += plain ? " " + u : " '" + u + "'";
+  }
+  qz::Out("\n%s\n", line.c_str());
+}
+
+int RunStep(const Step& step) {
+  Show(step.args);
+  std::fflush(stdout);
+  const qz::Command* c = qz::FindCommand(plat::Utf8(step.args[0]).c_str());
+  if (!c) return -1;
+  int status = c->run(qz::Args(step.args.begin() + 1, step.args.end()));
+  std::fflush(stdout);
+  std::fflush(stderr);
+  if (status != 0) qz::Out("(exit status %d%s)\n", status, status == step.expected ? ", as expected" : "");
+  return status;
+}
+
+// The system's own separator, so that paths read as its users write them.
+#ifdef _WIN32
+const WCHAR kSep = '\\';
+#else
+const WCHAR kSep = '/';
+#endif
+
+wstring Join(const wstring& dir, const char* name) {
+  wstring w = dir;
+  if (!w.empty() && w.back() != '\\' && w.back() != '/') w += kSep;
+  w += plat::Wide(name);
+  FU_FormatSlashes(&w[0], kSep);
+  return w;
+}
+
+int Run(const qz::Args& args) {
+  bool keep = false;
+  for (const wstring& a : args) {
+    if (a == TEXT("--keep")) keep = true;
+    else return qz::Fail("demo", "unknown argument %s (see qz demo --help)", plat::Utf8(a).c_str());
+  }
+
+  WCHAR temp[MAX_PATH];
+  DWORD n = GetTempPathW(MAX_PATH, temp);
+  if (n == 0 || n >= MAX_PATH) return qz::Fail("demo", "no temporary directory");
+  wstring work = Join(temp, ("qz-demo-" + std::to_string(GetCurrentProcessId())).c_str());
+  if (!FU_CreatePath(work.c_str())) return qz::Fail("demo", "cannot create %s", plat::Utf8(work).c_str());
+
+  // The built-in data: a small tree of clips, notes, and an older text settings file.
+  const wstring clips = Join(work, "clips"), backup = Join(work, "backup"), set = Join(work, "edit.set");
+  bool made = Write(Join(clips, "take1.avi"), Sample(200000, true, 1)) &&
+              Write(Join(clips, "take2.avi"), Sample(65536, false, 2)) &&
+              Write(Join(clips, "day2/take3.avi"), Sample(30000, true, 3)) &&
+              Write(Join(clips, "day2/log.txt"), Sample(4000, true, 4)) &&
+              Write(Join(work, "notes.txt"), Sample(50000, true, 5)) &&
+              Write(set + TEXT(".ini"),
+                    "[Video]\r\nWidth=400,1920\r\nHeight=400,1080\r\nName=1000,Take one\r\n"
+                    "[Timing]\r\nStart=2800,01:00:00:00\r\nSafe=3400,0,0,1920,1080\r\n");
+  if (!made) return qz::Fail("demo", "cannot write the sample files under %s", plat::Utf8(work).c_str());
+  qz::Out("qz demo: working in %s\n", plat::Utf8(work).c_str());
+
+  const wstring notes = Join(work, "notes.txt"), packed = Join(work, "notes.zq"), unpacked = Join(work, "notes.out");
+  const std::vector<Step> steps = {
+      // Paths: every form Ferrow reads, and one that it refuses.
+      {{TEXT("path"), TEXT("C:\\clips\\take1.avi"), TEXT("\\\\server\\media\\clips\\take1.avi"),
+        TEXT("\\\\?\\UNC\\server\\media\\take2.mov"), TEXT("media://server/clips/take1.avi")},
+       0},
+      {{TEXT("path"), TEXT("-d"), TEXT("\\\\server\\media")}, 0},
+      {{TEXT("path"), TEXT("C:\\clips\\bad<name>.avi")}, 1},
+      // The file system: one file's facts, then the tree.
+      {{TEXT("stat"), Join(clips, "take1.avi")}, 0},
+      {{TEXT("scan"), TEXT("-r"), TEXT("--list"), Join(clips, "*.avi")}, 0},
+      {{TEXT("copytree"), TEXT("-r"), Join(clips, "*.*"), backup}, 0},
+      {{TEXT("scan"), TEXT("-r"), Join(backup, "*.*")}, 0},
+      // Compression: a file packed, inspected and restored.
+      {{TEXT("zip"), packed, notes}, 0},
+      {{TEXT("zipinfo"), packed, Join(clips, "take2.avi")}, 0},
+      {{TEXT("unzip"), unpacked, packed}, 0},
+      {{TEXT("copy"), unpacked, Join(backup, "notes.txt")}, 0},
+      // Settings: the older text file is imported when the store is opened.
+      {{TEXT("settings"), set, TEXT("list")}, 0},
+      {{TEXT("settings"), set, TEXT("set"), TEXT("Video"), TEXT("Width"), TEXT("int"), TEXT("3840")}, 0},
+      {{TEXT("settings"), set, TEXT("set"), TEXT("Audio"), TEXT("Rate"), TEXT("uint"), TEXT("48000")}, 0},
+      {{TEXT("settings"), set, TEXT("get"), TEXT("video"), TEXT("width")}, 0},
+      {{TEXT("settings"), set, TEXT("rm"), TEXT("Timing")}, 0},
+      {{TEXT("settings"), set, TEXT("list")}, 0},
+  };
+  int unexpected = 0;
+  for (const Step& step : steps)
+    if (RunStep(step) != step.expected) ++unexpected;
+
+  // The restored notes are the notes, byte for byte.
+  ULONG a = 0, b = 0;
+  void* original = FU_ReadFile(notes.c_str(), &a, FU_AllocProcHeap);
+  void* restored = FU_ReadFile(unpacked.c_str(), &b, FU_AllocProcHeap);
+  bool same = original && restored && a == b && std::memcmp(original, restored, a) == 0;
+  FU_AllocProcHeap(original, 0);
+  FU_AllocProcHeap(restored, 0);
+  qz::Out("\nrestored notes %s the original (%u bytes)\n", same ? "match" : "DO NOT match", a);
+  if (!same) ++unexpected;
+
+  if (!keep) {
+    wstring all = Join(work, "*.*");
+    if (!FU_DeleteDirectory(all.c_str(), 1, 1)) qz::Out("could not remove everything under %s\n", plat::Utf8(work).c_str());
+  }
+  qz::Out("\nqz demo: %zu steps, %s\n", steps.size() + 1,
+          unexpected ? (std::to_string(unexpected) + " not as expected").c_str() : "all as expected");
+  return unexpected ? 1 : 0;
+}
+
+const qz::Register reg({"demo", "run the suite on built-in data, step by step", kUsage, Run});
+
+}  // namespace
