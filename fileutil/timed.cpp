@@ -21,105 +21,76 @@ void Report(DWORD start, const WCHAR* format, const WCHAR* path) {
   ::SetLastError(error);
 }
 
+// Makes the call between two tick reads and reports it when it was slow.
+template <class Call>
+auto Timed(const WCHAR* format, const WCHAR* path, Call call) {
+  DWORD start = ::GetTickCount();
+  auto result = call();
+  Report(start, format, path);
+  return result;
+}
+
 }  // namespace
 
 DWORD GetFileAttributesW(LPCWSTR path) {
-  DWORD start = ::GetTickCount();
-  DWORD r = ::GetFileAttributesW(path);
-  Report(start, TEXT("GetFileAttributes %s took %u ms\r\n"), path);
-  return r;
+  return Timed(TEXT("GetFileAttributes %s took %u ms\r\n"), path, [&] { return ::GetFileAttributesW(path); });
 }
 
 BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info) {
-  DWORD start = ::GetTickCount();
-  BOOL r = ::GetFileAttributesExW(path, level, info);
-  Report(start, TEXT("GetFileAttributesEx %s took %u ms\r\n"), path);
-  return r;
+  return Timed(TEXT("GetFileAttributesEx %s took %u ms\r\n"), path,
+               [&] { return ::GetFileAttributesExW(path, level, info); });
 }
 
 BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes) {
-  DWORD start = ::GetTickCount();
-  BOOL r = ::SetFileAttributesW(path, attributes);
-  Report(start, TEXT("SetFileAttributes %s took %u ms\r\n"), path);
-  return r;
+  return Timed(TEXT("SetFileAttributes %s took %u ms\r\n"), path,
+               [&] { return ::SetFileAttributesW(path, attributes); });
 }
 
 HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
-  DWORD start = ::GetTickCount();
-  HANDLE r = ::FindFirstFileW(pattern, data);
-  Report(start, TEXT("FindFirstFile %s took %u ms\r\n"), pattern);
-  return r;
+  return Timed(TEXT("FindFirstFile %s took %u ms\r\n"), pattern, [&] { return ::FindFirstFileW(pattern, data); });
 }
 
 BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) {
-  DWORD start = ::GetTickCount();
-  BOOL r = ::FindNextFileW(find, data);
-  Report(start, TEXT("FindNextFile took %u ms\r\n"), nullptr);
-  return r;
+  return Timed(TEXT("FindNextFile took %u ms\r\n"), nullptr, [&] { return ::FindNextFileW(find, data); });
 }
 
 BOOL FindClose(HANDLE find) {
-  DWORD start = ::GetTickCount();
-  BOOL r = ::FindClose(find);
-  Report(start, TEXT("FindClose took %u ms\r\n"), nullptr);
-  return r;
+  return Timed(TEXT("FindClose took %u ms\r\n"), nullptr, [&] { return ::FindClose(find); });
 }
 
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation, DWORD flags,
                    HANDLE templateFile) {
-  DWORD start = ::GetTickCount();
-  HANDLE r = ::CreateFileW(path, access, share, sa, creation, flags, templateFile);
-  Report(start, TEXT("CreateFile %s took %u ms\r\n"), path);
-  return r;
+  return Timed(TEXT("CreateFile %s took %u ms\r\n"), path,
+               [&] { return ::CreateFileW(path, access, share, sa, creation, flags, templateFile); });
 }
 
 BOOL CloseHandle(HANDLE h) {
-  DWORD start = ::GetTickCount();
-  BOOL r = ::CloseHandle(h);
-  Report(start, TEXT("CloseHandle took %u ms\r\n"), nullptr);
-  return r;
+  return Timed(TEXT("CloseHandle took %u ms\r\n"), nullptr, [&] { return ::CloseHandle(h); });
 }
 
 BOOL DeleteFileW(LPCWSTR path) {
-  DWORD start = ::GetTickCount();
-  BOOL r = ::DeleteFileW(path);
-  Report(start, TEXT("DeleteFile %s took %u ms\r\n"), path);
-  return r;
+  return Timed(TEXT("DeleteFile %s took %u ms\r\n"), path, [&] { return ::DeleteFileW(path); });
 }
 
 DWORD GetFileSize(HANDLE h, LPDWORD high) {
-  DWORD start = ::GetTickCount();
-  DWORD r = ::GetFileSize(h, high);
-  Report(start, TEXT("GetFileSize took %u ms\r\n"), nullptr);
-  return r;
+  return Timed(TEXT("GetFileSize took %u ms\r\n"), nullptr, [&] { return ::GetFileSize(h, high); });
 }
 
 BOOL SetFileTime(HANDLE h, const FILETIME* creation, const FILETIME* access, const FILETIME* write) {
-  DWORD start = ::GetTickCount();
-  BOOL r = ::SetFileTime(h, creation, access, write);
-  Report(start, TEXT("SetFileTime took %u ms\r\n"), nullptr);
-  return r;
+  return Timed(TEXT("SetFileTime took %u ms\r\n"), nullptr, [&] { return ::SetFileTime(h, creation, access, write); });
 }
 
 BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES sa) {
-  DWORD start = ::GetTickCount();
-  BOOL r = ::CreateDirectoryW(path, sa);
-  Report(start, TEXT("CreateDirectory %s took %u ms\r\n"), path);
-  return r;
+  return Timed(TEXT("CreateDirectory %s took %u ms\r\n"), path, [&] { return ::CreateDirectoryW(path, sa); });
 }
 
 BOOL RemoveDirectoryW(LPCWSTR path) {
-  DWORD start = ::GetTickCount();
-  BOOL r = ::RemoveDirectoryW(path);
-  Report(start, TEXT("RemoveDirectory %s took %u ms\r\n"), path);
-  return r;
+  return Timed(TEXT("RemoveDirectory %s took %u ms\r\n"), path, [&] { return ::RemoveDirectoryW(path); });
 }
 
 BOOL GetDiskFreeSpaceExW(LPCWSTR path, PULARGE_INTEGER available, PULARGE_INTEGER total, PULARGE_INTEGER free) {
-  DWORD start = ::GetTickCount();
-  BOOL r = ::GetDiskFreeSpaceExW(path, available, total, free);
-  Report(start, TEXT("GetDiskFreeSpaceEx %s took %u ms\r\n"), path);
-  return r;
+  return Timed(TEXT("GetDiskFreeSpaceEx %s took %u ms\r\n"), path,
+               [&] { return ::GetDiskFreeSpaceExW(path, available, total, free); });
 }
 
 }  // namespace timed

@@ -196,37 +196,13 @@ int CSetFile::WriteSetting(const char* section, const char* name, DWORD type, co
 int CSetFile::DeleteSetting(const char* section, const char* name, DWORD type) {
   fmt::Name s, n;
   if (!ReadName(section, s) || !ReadName(name, n)) return 0;
-  int r = 0;
-  Enter();
-  if (m_target[0] && Update(GENERIC_READ | GENERIC_WRITE)) {
-    bool cacheIsFile = true;
-    const fmt::Edit edit = fmt::PlanDeleteSetting(m_content, m_contentLength, s, n, type);
-    if (!m_content || edit.result == fmt::Result::kNotFound)
-      r = 1;
-    else if (edit.result == fmt::Result::kOk)
-      r = Store::Commit(*this, edit, cacheIsFile);
-    Store::Finish(*this, cacheIsFile, true);
-  }
-  Leave();
-  return r;
+  return Store::Delete(*this, [&] { return fmt::PlanDeleteSetting(m_content, m_contentLength, s, n, type); });
 }
 
 int CSetFile::DeleteKey(const char* section) {
   fmt::Name s;
   if (!ReadName(section, s)) return 0;
-  int r = 0;
-  Enter();
-  if (m_target[0] && Update(GENERIC_READ | GENERIC_WRITE)) {
-    bool cacheIsFile = true;
-    const fmt::Edit edit = fmt::PlanDeleteSection(m_content, m_contentLength, s);
-    if (!m_content || edit.result == fmt::Result::kNotFound)
-      r = 1;
-    else if (edit.result == fmt::Result::kOk)
-      r = Store::Commit(*this, edit, cacheIsFile);
-    Store::Finish(*this, cacheIsFile, true);
-  }
-  Leave();
-  return r;
+  return Store::Delete(*this, [&] { return fmt::PlanDeleteSection(m_content, m_contentLength, s); });
 }
 
 int CSetFile::QueryKey(const char* section) {

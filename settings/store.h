@@ -49,6 +49,26 @@ struct Store {
   // file is closed, and the last-seen time set to the file's time when the
   // cache is known to hold the file's body, else cleared.
   static void Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty);
+
+  // A deletion: under the object's lock and the file's write lock, plans the
+  // edit on the current body and commits it. What is not there is gone
+  // already: 1 without a change.
+  template <class Plan>
+  static int Delete(CSetFile& f, Plan plan) {
+    int r = 0;
+    f.Enter();
+    if (f.m_target[0] && f.Update(GENERIC_READ | GENERIC_WRITE)) {
+      bool cacheIsFile = true;
+      const format::Edit edit = plan();
+      if (!f.m_content || edit.result == format::Result::kNotFound)
+        r = 1;
+      else if (edit.result == format::Result::kOk)
+        r = Commit(f, edit, cacheIsFile);
+      Finish(f, cacheIsFile, true);
+    }
+    f.Leave();
+    return r;
+  }
 };
 
 }  // namespace detail

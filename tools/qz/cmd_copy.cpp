@@ -31,12 +31,6 @@ const char* Cause(DWORD error) {
   }
 }
 
-plat::wstring FullPath(const plat::wstring& path) {
-  WCHAR full[1024];
-  DWORD n = GetFullPathNameW(path.c_str(), 1024, full, nullptr);
-  return n && n < 1024 ? plat::wstring(full, n) : path;
-}
-
 struct Bar {
   std::string name;
   int shown = -1;
@@ -69,8 +63,8 @@ int Run(const qz::Args& args) {
   }
   if (paths.size() != 2) return qz::Fail("copy", "give a source and a destination (qz copy --help)");
   // Ferrow creates missing directories only on absolute paths.
-  const plat::wstring source = FullPath(paths[0]);
-  plat::wstring destination = FullPath(paths[1]);
+  const plat::wstring source = qz::FullPath(paths[0]);
+  plat::wstring destination = qz::FullPath(paths[1]);
   const std::string src = plat::Utf8(paths[0]);
 
   DWORD attributes = GetFileAttributesW(source.c_str());

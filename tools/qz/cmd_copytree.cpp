@@ -25,12 +25,6 @@ const char kUsage[] =
 
 constexpr DWORD kEverything = FU_ENUM_EXCLUDE_ATTRIBUTES;  // with mask 0
 
-plat::wstring FullPath(const plat::wstring& path) {
-  WCHAR full[1024];
-  DWORD n = GetFullPathNameW(path.c_str(), 1024, full, nullptr);
-  return n && n < 1024 ? plat::wstring(full, n) : path;
-}
-
 bool EndsInSeparator(const plat::wstring& p) { return !p.empty() && (p.back() == '\\' || p.back() == '/'); }
 
 // What the copy left: every chosen entry looked up at its destination.
@@ -96,7 +90,7 @@ int Run(const qz::Args& args) {
     if (!EndsInSeparator(source)) source += '/';
     source += TEXT("*.*");
   }
-  source = FullPath(source);
+  source = qz::FullPath(source);
   const WCHAR* pattern = FU_FindFilenameC(source.c_str());
   if (!pattern || !*pattern)
     return qz::Fail("copytree", "%s is not a directory with a pattern (such as clips/*.avi)", shownSource.c_str());
@@ -105,7 +99,7 @@ int Run(const qz::Args& args) {
     return qz::Fail("copytree", "no directory %s", plat::Utf8(sourceDir).c_str());
   if (!HasWildcard(pattern) && !FU_TestFileExists(source.c_str()))
     return qz::Fail("copytree", "no such file or directory: %s", shownSource.c_str());
-  plat::wstring destination = FullPath(paths[1]);
+  plat::wstring destination = qz::FullPath(paths[1]);
   if (FU_TestFileExists(destination.c_str()) && !FU_TestDirExists(destination.c_str()))
     return qz::Fail("copytree", "%s is a file, not a directory", shownDestination.c_str());
   if (!EndsInSeparator(destination)) destination += '/';

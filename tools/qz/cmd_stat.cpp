@@ -53,9 +53,7 @@ bool Show(const plat::wstring& path, bool& printedBefore) {
 
   // The volume of a file is that of its directory; relative paths are made
   // full first, so that the drive shows.
-  WCHAR full[MAX_PATH * 2];
-  DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
-  plat::wstring volume = n > 0 && n < MAX_PATH * 2 ? plat::wstring(full, n) : path;
+  plat::wstring volume = qz::FullPath(path);
   if (!directory) {
     WCHAR dir[MAX_PATH * 2];
     if (plat::WCopy(dir, MAX_PATH * 2, volume.c_str()) && FU_RemoveFilename(dir) && dir[0]) volume = dir;

@@ -20,21 +20,6 @@ const char kUsage[] =
 
 constexpr DWORD kHeaderSize = 28;
 
-// The absolute form of a path: directories are only made for absolute targets.
-plat::wstring FullPath(const plat::wstring& path) {
-  WCHAR full[MAX_PATH * 2];
-  const DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
-  return n > 0 && n < MAX_PATH * 2 ? plat::wstring(full, n) : path;
-}
-
-bool Stat(const plat::wstring& path, ULONGLONG& size, DWORD& attributes) {
-  WIN32_FILE_ATTRIBUTE_DATA info;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info)) return false;
-  size = (ULONGLONG(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  attributes = info.dwFileAttributes;
-  return true;
-}
-
 // True when the file holds a compressed block: more than its header, both
 // magics, and a size that is not 0.
 bool HoldsBlock(const plat::wstring& path) {
@@ -54,7 +39,7 @@ int Explain(const plat::wstring& target, const plat::wstring& given, const plat:
   const std::string t = plat::Utf8(given), s = plat::Utf8(source);
   ULONGLONG size = 0;
   DWORD attributes = 0;
-  if (!Stat(source, size, attributes)) return qz::Fail("unzip", "%s: no such file", s.c_str());
+  if (!qz::Stat(source, size, attributes)) return qz::Fail("unzip", "%s: no such file", s.c_str());
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return qz::Fail("unzip", "%s is a directory", s.c_str());
   if (size == 0) return qz::Fail("unzip", "%s is empty: there is no data to write", s.c_str());
   if (size > 0xFFFFFFFFull) return qz::Fail("unzip", "%s is too large (4 GiB or more)", s.c_str());
@@ -70,7 +55,7 @@ int Explain(const plat::wstring& target, const plat::wstring& given, const plat:
   if (target.size() >= MAX_PATH)
     return qz::Fail("unzip", "%s: the path is too long (%u characters or more)", t.c_str(), MAX_PATH);
   ULONGLONG targetSize = 0;
-  if (Stat(target, targetSize, attributes)) {
+  if (qz::Stat(target, targetSize, attributes)) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return qz::Fail("unzip", "%s is a directory", t.c_str());
     if (attributes & FILE_ATTRIBUTE_READONLY) return qz::Fail("unzip", "%s is read-only", t.c_str());
   }
@@ -80,14 +65,14 @@ int Explain(const plat::wstring& target, const plat::wstring& given, const plat:
 
 int Run(const qz::Args& args) {
   if (args.size() != 2) return qz::Fail("unzip", "needs TARGET and SOURCE (qz unzip --help)");
-  const plat::wstring target = FullPath(args[0]);
+  const plat::wstring target = qz::FullPath(args[0]);
   const plat::wstring& source = args[1];
   ULONGLONG from = 0, to = 0;
   DWORD attributes = 0;
-  Stat(source, from, attributes);  // before: the target may be the source
+  qz::Stat(source, from, attributes);  // before: the target may be the source
   const bool compressed = HoldsBlock(source);
   if (!FU_UnZIPFile(target.c_str(), source.c_str())) return Explain(target, args[0], source);
-  Stat(target, to, attributes);
+  qz::Stat(target, to, attributes);
   if (compressed)
     qz::Out("%s: %I64u bytes restored from %I64u\n", plat::Utf8(args[0]).c_str(), to, from);
   else

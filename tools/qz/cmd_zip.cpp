@@ -21,22 +21,6 @@ const char kUsage[] =
 
 constexpr ULONG kNeverCompressed = 44;
 
-// The absolute form of a path: directories are only made for absolute targets.
-plat::wstring FullPath(const plat::wstring& path) {
-  WCHAR full[MAX_PATH * 2];
-  const DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
-  return n > 0 && n < MAX_PATH * 2 ? plat::wstring(full, n) : path;
-}
-
-// The size and attributes of an entry; false when there is none.
-bool Stat(const plat::wstring& path, ULONGLONG& size, DWORD& attributes) {
-  WIN32_FILE_ATTRIBUTE_DATA info;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info)) return false;
-  size = (ULONGLONG(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  attributes = info.dwFileAttributes;
-  return true;
-}
-
 // True when size bytes of the file would make a block no larger than they are.
 // Read here as they are on disk (FU_ReadFile would restore a block).
 bool Compresses(const plat::wstring& path, ULONG size, bool& readable) {
@@ -65,7 +49,7 @@ int Explain(const plat::wstring& target, const plat::wstring& given, const plat:
   const std::string t = plat::Utf8(given), s = plat::Utf8(source);
   ULONGLONG size = 0;
   DWORD attributes = 0;
-  if (!Stat(source, size, attributes)) return qz::Fail("zip", "%s: no such file", s.c_str());
+  if (!qz::Stat(source, size, attributes)) return qz::Fail("zip", "%s: no such file", s.c_str());
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return qz::Fail("zip", "%s is a directory", s.c_str());
   if (size == 0) return qz::Fail("zip", "%s is empty: there is nothing to compress", s.c_str());
   if (size <= kNeverCompressed)
@@ -79,7 +63,7 @@ int Explain(const plat::wstring& target, const plat::wstring& given, const plat:
     return qz::Fail("zip", "%s does not compress: its block would be larger than its %I64u bytes", s.c_str(), size);
   if (target.size() >= MAX_PATH) return qz::Fail("zip", "%s: the path is too long (%u characters or more)", t.c_str(), MAX_PATH);
   ULONGLONG targetSize = 0;
-  if (Stat(target, targetSize, attributes)) {
+  if (qz::Stat(target, targetSize, attributes)) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return qz::Fail("zip", "%s is a directory", t.c_str());
     if (attributes & FILE_ATTRIBUTE_READONLY) return qz::Fail("zip", "%s is read-only", t.c_str());
   }
@@ -89,13 +73,13 @@ int Explain(const plat::wstring& target, const plat::wstring& given, const plat:
 
 int Run(const qz::Args& args) {
   if (args.size() != 2) return qz::Fail("zip", "needs TARGET and SOURCE (qz zip --help)");
-  const plat::wstring target = FullPath(args[0]);
+  const plat::wstring target = qz::FullPath(args[0]);
   const plat::wstring& source = args[1];
   ULONGLONG from = 0, to = 0;
   DWORD attributes = 0;
-  Stat(source, from, attributes);  // before: the target may be the source
+  qz::Stat(source, from, attributes);  // before: the target may be the source
   if (!FU_ZIPFile(target.c_str(), source.c_str())) return Explain(target, args[0], source);
-  if (Stat(target, to, attributes) && from)
+  if (qz::Stat(target, to, attributes) && from)
     qz::Out("%s: %I64u bytes from %I64u (%.1f%%)\n", plat::Utf8(args[0]).c_str(), to, from, 100.0 * to / from);
   return 0;
 }

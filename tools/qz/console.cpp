@@ -72,6 +72,20 @@ void ProgressDone() {
   g_progressOpen = false;
 }
 
+plat::wstring FullPath(const plat::wstring& path) {
+  WCHAR full[1024];
+  DWORD n = GetFullPathNameW(path.c_str(), 1024, full, nullptr);
+  return n && n < 1024 ? plat::wstring(full, n) : path;
+}
+
+bool Stat(const plat::wstring& path, ULONGLONG& size, DWORD& attributes) {
+  WIN32_FILE_ATTRIBUTE_DATA info;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info)) return false;
+  size = (ULONGLONG(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  attributes = info.dwFileAttributes;
+  return true;
+}
+
 bool IsHelp(const plat::wstring& arg) {
   return arg == TEXT("--help") || arg == TEXT("-h") || arg == TEXT("/?");
 }

@@ -35,6 +35,13 @@ int Fail(const char* command, const char* fmt, ...);
 void Progress(const char* fmt, ...);
 void ProgressDone();
 
+// The absolute form of a path ("." and ".." resolved), or the path as given
+// when it cannot be made absolute. Ferrow makes directories only on absolute paths.
+plat::wstring FullPath(const plat::wstring& path);
+
+// The size and attributes of an entry; false when there is none.
+bool Stat(const plat::wstring& path, ULONGLONG& size, DWORD& attributes);
+
 // True when the argument asks for help.
 bool IsHelp(const plat::wstring& arg);
 
