@@ -28,7 +28,7 @@ struct Sink {
   }
 };
 
-struct Spec {
+struct Field {
   bool left = false, plus = false, space = false, alt = false, zero = false;
   int width = 0;
   int precision = -1;
@@ -36,12 +36,12 @@ struct Spec {
 
 // Puts text of n units, of either width, honouring width and precision.
 template <class C, class T>
-void PutText(Sink<C>& sink, const Spec& spec, const T* text, size_t n) {
-  if (spec.precision >= 0 && n > static_cast<size_t>(spec.precision)) n = spec.precision;
-  int pad = spec.width > static_cast<int>(n) ? spec.width - static_cast<int>(n) : 0;
-  if (!spec.left) sink.Repeat(' ', pad);
+void PutText(Sink<C>& sink, const Field& field, const T* text, size_t n) {
+  if (field.precision >= 0 && n > static_cast<size_t>(field.precision)) n = field.precision;
+  int pad = field.width > static_cast<int>(n) ? field.width - static_cast<int>(n) : 0;
+  if (!field.left) sink.Repeat(' ', pad);
   for (size_t i = 0; i < n; ++i) sink.Put(static_cast<C>(text[i]));
-  if (spec.left) sink.Repeat(' ', pad);
+  if (field.left) sink.Repeat(' ', pad);
 }
 
 template <class T>
@@ -54,78 +54,78 @@ size_t Length(const T* s, int precision) {
 // Wide text into a narrow sink becomes UTF-8; narrow text into a wide sink is
 // taken byte for byte (Latin-1).
 template <class C>
-void PutWideString(Sink<C>& sink, const Spec& spec, const WCHAR* s) {
-  size_t n = Length(s, spec.precision);
+void PutWideString(Sink<C>& sink, const Field& field, const WCHAR* s) {
+  size_t n = Length(s, field.precision);
   if constexpr (sizeof(C) == sizeof(WCHAR)) {
-    PutText(sink, spec, s, n);
+    PutText(sink, field, s, n);
   } else {
     std::string u = Utf8(s, n);
-    Spec whole = spec;
+    Field whole = field;
     whole.precision = -1;
     PutText(sink, whole, u.data(), u.size());
   }
 }
 
 template <class C>
-void PutNarrowString(Sink<C>& sink, const Spec& spec, const char* s) {
-  size_t n = Length(s, spec.precision);
+void PutNarrowString(Sink<C>& sink, const Field& field, const char* s) {
+  size_t n = Length(s, field.precision);
   if constexpr (sizeof(C) == 1) {
-    PutText(sink, spec, s, n);
+    PutText(sink, field, s, n);
   } else {
     const unsigned char* u = reinterpret_cast<const unsigned char*>(s);
-    PutText(sink, spec, u, n);
+    PutText(sink, field, u, n);
   }
 }
 
 template <class C>
-void PutInteger(Sink<C>& sink, const Spec& spec, uint64_t magnitude, bool negative, unsigned base, bool upper,
+void PutInteger(Sink<C>& sink, const Field& field, uint64_t magnitude, bool negative, unsigned base, bool upper,
                 bool isSigned) {
   char digits[72];
   int n = 0;
   const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  if (!(magnitude == 0 && spec.precision == 0)) {
+  if (!(magnitude == 0 && field.precision == 0)) {
     do {
       digits[n++] = set[magnitude % base];
       magnitude /= base;
     } while (magnitude);
   }
-  int zeros = spec.precision > n ? spec.precision - n : 0;
-  if (base == 8 && spec.alt && zeros == 0 && (n == 0 || digits[n - 1] != '0')) zeros = 1;
+  int zeros = field.precision > n ? field.precision - n : 0;
+  if (base == 8 && field.alt && zeros == 0 && (n == 0 || digits[n - 1] != '0')) zeros = 1;
   char sign = 0;
-  if (isSigned) sign = negative ? '-' : spec.plus ? '+' : spec.space ? ' ' : 0;
+  if (isSigned) sign = negative ? '-' : field.plus ? '+' : field.space ? ' ' : 0;
   const char* prefix = "";
-  if (base == 16 && spec.alt && n > 0 && !(n == 1 && digits[0] == '0')) prefix = upper ? "0X" : "0x";
+  if (base == 16 && field.alt && n > 0 && !(n == 1 && digits[0] == '0')) prefix = upper ? "0X" : "0x";
   int prefixLen = prefix[0] ? 2 : 0;
   int body = n + zeros + (sign ? 1 : 0) + prefixLen;
-  int pad = spec.width > body ? spec.width - body : 0;
-  bool zeroPad = spec.zero && !spec.left && spec.precision < 0;
-  if (!spec.left && !zeroPad) sink.Repeat(' ', pad);
+  int pad = field.width > body ? field.width - body : 0;
+  bool zeroPad = field.zero && !field.left && field.precision < 0;
+  if (!field.left && !zeroPad) sink.Repeat(' ', pad);
   if (sign) sink.Put(sign);
   for (int i = 0; i < prefixLen; ++i) sink.Put(prefix[i]);
   if (zeroPad) sink.Repeat('0', pad);
   sink.Repeat('0', zeros);
   while (n) sink.Put(digits[--n]);
-  if (spec.left) sink.Repeat(' ', pad);
+  if (field.left) sink.Repeat(' ', pad);
 }
 
 template <class C>
-void PutDouble(Sink<C>& sink, const Spec& spec, double value, char conv) {
+void PutDouble(Sink<C>& sink, const Field& field, double value, char conv) {
   char fmt[16];
   int f = 0;
   fmt[f++] = '%';
-  if (spec.left) fmt[f++] = '-';
-  if (spec.plus) fmt[f++] = '+';
-  if (spec.space) fmt[f++] = ' ';
-  if (spec.alt) fmt[f++] = '#';
-  if (spec.zero) fmt[f++] = '0';
+  if (field.left) fmt[f++] = '-';
+  if (field.plus) fmt[f++] = '+';
+  if (field.space) fmt[f++] = ' ';
+  if (field.alt) fmt[f++] = '#';
+  if (field.zero) fmt[f++] = '0';
   fmt[f++] = '*';
   fmt[f++] = '.';
   fmt[f++] = '*';
   fmt[f++] = conv;
   fmt[f] = 0;
   char text[512];
-  int precision = spec.precision < 0 ? 6 : (spec.precision > 100 ? 100 : spec.precision);
-  int width = spec.width > 400 ? 400 : spec.width;
+  int precision = field.precision < 0 ? 6 : (field.precision > 100 ? 100 : field.precision);
+  int width = field.width > 400 ? 400 : field.width;
   int n = std::snprintf(text, sizeof text, fmt, width, precision, value);
   if (n < 0) n = 0;
   if (n >= static_cast<int>(sizeof text)) n = sizeof text - 1;
@@ -146,31 +146,31 @@ int Engine(C* out, size_t cap, const C* fmt, va_list ap) {
       sink.Put('%');
       continue;
     }
-    Spec spec;
+    Field field;
     for (;; ++p) {
-      if (*p == '-') spec.left = true;
-      else if (*p == '+') spec.plus = true;
-      else if (*p == ' ') spec.space = true;
-      else if (*p == '#') spec.alt = true;
-      else if (*p == '0') spec.zero = true;
+      if (*p == '-') field.left = true;
+      else if (*p == '+') field.plus = true;
+      else if (*p == ' ') field.space = true;
+      else if (*p == '#') field.alt = true;
+      else if (*p == '0') field.zero = true;
       else break;
     }
     if (*p == '*') {
-      spec.width = va_arg(ap, int);
-      if (spec.width < 0) spec.left = true, spec.width = -spec.width;
+      field.width = va_arg(ap, int);
+      if (field.width < 0) field.left = true, field.width = -field.width;
       ++p;
     } else {
-      while (*p >= '0' && *p <= '9') spec.width = spec.width * 10 + (*p++ - '0');
+      while (*p >= '0' && *p <= '9') field.width = field.width * 10 + (*p++ - '0');
     }
     if (*p == '.') {
       ++p;
-      spec.precision = 0;
+      field.precision = 0;
       if (*p == '*') {
-        spec.precision = va_arg(ap, int);
-        if (spec.precision < 0) spec.precision = -1;
+        field.precision = va_arg(ap, int);
+        if (field.precision < 0) field.precision = -1;
         ++p;
       } else {
-        while (*p >= '0' && *p <= '9') spec.precision = spec.precision * 10 + (*p++ - '0');
+        while (*p >= '0' && *p <= '9') field.precision = field.precision * 10 + (*p++ - '0');
       }
     }
     // Size: 0 default int, 'h' short, 'H' char, 'l' 32-bit, 'L' 64-bit, 'P' pointer size.
@@ -205,7 +205,7 @@ int Engine(C* out, size_t cap, const C* fmt, va_list ap) {
         if (size == 'h') v = static_cast<short>(v);
         if (size == 'H') v = static_cast<signed char>(v);
         uint64_t m = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-        PutInteger(sink, spec, m, v < 0, 10, false, true);
+        PutInteger(sink, field, m, v < 0, 10, false, true);
         break;
       }
       case 'u':
@@ -219,11 +219,11 @@ int Engine(C* out, size_t cap, const C* fmt, va_list ap) {
         if (size == 'h') v = static_cast<unsigned short>(v);
         if (size == 'H') v = static_cast<unsigned char>(v);
         unsigned base = conv == 'u' ? 10 : conv == 'o' ? 8 : 16;
-        PutInteger(sink, spec, v, false, base, conv == 'X', false);
+        PutInteger(sink, field, v, false, base, conv == 'X', false);
         break;
       }
       case 'p': {
-        Spec ps = spec;
+        Field ps = field;
         ps.precision = static_cast<int>(sizeof(void*) * 2);
         ps.alt = false;
         PutInteger(sink, ps, reinterpret_cast<uintptr_t>(va_arg(ap, void*)), false, 16, true, false);
@@ -237,12 +237,12 @@ int Engine(C* out, size_t cap, const C* fmt, va_list ap) {
         if (wideArg) {
           WCHAR w = static_cast<WCHAR>(v);
           WCHAR s[2] = {w, 0};
-          Spec one = spec;
+          Field one = field;
           one.precision = -1;
           PutWideString(sink, one, s);
         } else {
           char s[2] = {static_cast<char>(v), 0};
-          Spec one = spec;
+          Field one = field;
           one.precision = -1;
           PutNarrowString(sink, one, s);
         }
@@ -254,10 +254,10 @@ int Engine(C* out, size_t cap, const C* fmt, va_list ap) {
         if (wideArg) {
           const WCHAR* s = va_arg(ap, const WCHAR*);
           static const WCHAR kNull[] = {'(', 'n', 'u', 'l', 'l', ')', 0};
-          PutWideString(sink, spec, s ? s : kNull);
+          PutWideString(sink, field, s ? s : kNull);
         } else {
           const char* s = va_arg(ap, const char*);
-          PutNarrowString(sink, spec, s ? s : "(null)");
+          PutNarrowString(sink, field, s ? s : "(null)");
         }
         break;
       }
@@ -269,7 +269,7 @@ int Engine(C* out, size_t cap, const C* fmt, va_list ap) {
       case 'G':
       case 'a':
       case 'A':
-        PutDouble(sink, spec, va_arg(ap, double), static_cast<char>(conv));
+        PutDouble(sink, field, va_arg(ap, double), static_cast<char>(conv));
         break;
       case 'n':
         (void)va_arg(ap, void*);  // never written through
