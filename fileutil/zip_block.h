@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/win32.h"
+#include "ferrow.h"
 
 namespace ferrow {
 namespace zip {
@@ -32,6 +32,32 @@ inline ULONG StoredSize(const unsigned char* p, ULONG size) {
   for (int i = 3; i >= 0; --i) n = (n << 8) | p[kSizeOffset + i];
   return n;
 }
+
+// A block from an allocator function, given back when it goes unless released.
+class Block {
+ public:
+  Block(FU_AllocFunc alloc, void* block) : alloc_(alloc), p_(static_cast<unsigned char*>(block)) {}
+  Block(FU_AllocFunc alloc, ULONG size) : Block(alloc, alloc(nullptr, size)) {}
+  ~Block() { reset(); }
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+
+  explicit operator bool() const { return p_ != nullptr; }
+  unsigned char* get() const { return p_; }
+  void* release() {
+    void* p = p_;
+    p_ = nullptr;
+    return p;
+  }
+  void reset() {
+    if (p_) alloc_(p_, 0);
+    p_ = nullptr;
+  }
+
+ private:
+  FU_AllocFunc alloc_;
+  unsigned char* p_;
+};
 
 }  // namespace zip
 }  // namespace ferrow

@@ -64,29 +64,6 @@ class File {
   HANDLE h_;
 };
 
-// A block from an allocator function, given back when it goes unless released.
-class Block {
- public:
-  Block(FU_AllocFunc alloc, void* block) : alloc_(alloc), p_(static_cast<unsigned char*>(block)) {}
-  Block(FU_AllocFunc alloc, ULONG size) : Block(alloc, alloc(nullptr, size)) {}
-  ~Block() {
-    if (p_) alloc_(p_, 0);
-  }
-  Block(const Block&) = delete;
-  Block& operator=(const Block&) = delete;
-
-  explicit operator bool() const { return p_ != nullptr; }
-  unsigned char* get() const { return p_; }
-  void* release() {
-    void* p = p_;
-    p_ = nullptr;
-    return p;
-  }
-
- private:
-  FU_AllocFunc alloc_;
-  unsigned char* p_;
-};
 
 // A caller's path copied under the fault guard, so that an unreadable string
 // fails here rather than faulting inside the system. Empty when the path is

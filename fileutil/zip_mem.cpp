@@ -19,30 +19,6 @@ constexpr unsigned long long WorstCaseStream(ULONG n) {
   return static_cast<unsigned long long>(n) + n / 16 + 64 + 3;
 }
 
-// One block from an allocator function, given back unless released to the caller.
-class Block {
- public:
-  Block(FU_AllocFunc alloc, ULONG size) : alloc_(alloc), p_(static_cast<unsigned char*>(alloc(nullptr, size))) {}
-  ~Block() { reset(); }
-  Block(const Block&) = delete;
-  Block& operator=(const Block&) = delete;
-
-  explicit operator bool() const { return p_ != nullptr; }
-  unsigned char* get() const { return p_; }
-  void* release() {
-    void* p = p_;
-    p_ = nullptr;
-    return p;
-  }
-  void reset() {
-    if (p_) alloc_(p_, 0);
-    p_ = nullptr;
-  }
-
- private:
-  FU_AllocFunc alloc_;
-  unsigned char* p_;
-};
 
 // Touches every page of [p, p + n) with a write of the byte it holds, so that
 // a copy over it cannot stop half-way on a page that is not writable.
