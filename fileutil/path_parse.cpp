@@ -23,10 +23,10 @@ constexpr struct ClassTable {
   constexpr ClassTable() : c() {
     for (int i = 1; i < 0x20; ++i) c[i] = kIllegal;
     c[0] = kEnd;
-    c['<'] = c['>'] = c['|'] = kIllegal;
-    c[':'] = kColon;
-    c['\\'] = c['/'] = kSeparator;
-    c['.'] = kDot;
+    for (unsigned char ch : {'<', '>', '|'}) c[ch] = kIllegal;
+    c[unsigned{':'}] = kColon;
+    c[unsigned{'\\'}] = c[unsigned{'/'}] = kSeparator;
+    c[unsigned{'.'}] = kDot;
   }
   constexpr CharClass operator[](WCHAR ch) const { return c[ch]; }
 } kClasses;

@@ -24,50 +24,12 @@
 #include <lzo/lzo1x.h>
 
 #include "ferrow.h"
+#include "fuzz/guarded_alloc.h"
 #include "platform/text.h"
 
 namespace {
 
-constexpr ULONG kLargest = 8u << 20;  // larger blocks are refused, as a host's allocator would
-constexpr size_t kGuard = 32;
-constexpr unsigned char kGuardByte = 0xC3;
-
-std::map<void*, ULONG> g_live;
-size_t g_allowed = SIZE_MAX;  // allocations still granted
-size_t g_made = 0;
-
-[[noreturn]] void Fail(const char* what) {
-  std::fprintf(stderr, "read_file: %s\n", what);
-  std::abort();
-}
-
-bool Intact(const unsigned char* raw, ULONG size) {
-  for (size_t i = 0; i < kGuard; ++i)
-    if (raw[i] != kGuardByte || raw[kGuard + size + i] != kGuardByte) return false;
-  return true;
-}
-
-void* WINAPI Alloc(void* block, ULONG size) {
-  if (!block && size) {
-    if (size > kLargest || g_allowed == 0) return nullptr;
-    auto* raw = static_cast<unsigned char*>(std::malloc(size + 2 * kGuard));
-    if (!raw) return nullptr;
-    --g_allowed;
-    ++g_made;
-    std::memset(raw, kGuardByte, size + 2 * kGuard);
-    g_live[raw + kGuard] = size;
-    return raw + kGuard;
-  }
-  if (block && !size) {
-    auto it = g_live.find(block);
-    if (it == g_live.end()) Fail("freed a block it was not given");
-    unsigned char* raw = static_cast<unsigned char*>(block) - kGuard;
-    if (!Intact(raw, it->second)) Fail("wrote outside a block");
-    g_live.erase(it);
-    std::free(raw);
-  }
-  return nullptr;
-}
+using namespace fuzz;
 
 // What FU_ReadFile must give for a file holding these bytes: false for nothing.
 bool Expected(const unsigned char* in, size_t size, std::vector<unsigned char>& out) {

@@ -15,7 +15,7 @@ namespace {
 
 const char* const kSections[] = {"S", "VIDEO", "ab"};
 const char* const kNames[] = {"A", "WIDTH", "x y"};
-const DWORD kTags[] = {fmt::kTypeInt, fmt::kTypeString, fmt::kTypeStringW, 0x0007};
+const DWORD kTags[] = {CSetFile::kInt, CSetFile::kString, CSetFile::kStringW, 0x0007};
 
 void Check(bool ok) {
   if (!ok) std::abort();

@@ -22,47 +22,11 @@
 #include <lzo/lzo1x.h>
 
 #include "ferrow.h"
+#include "fuzz/guarded_alloc.h"
 
 namespace {
 
-constexpr ULONG kLargest = 8u << 20;  // outputs beyond this are refused, as a host's allocator would
-constexpr size_t kGuard = 32;
-constexpr unsigned char kGuardByte = 0xB7;
-
-std::map<void*, ULONG> g_live;
-
-[[noreturn]] void Fail(const char* what) {
-  std::fprintf(stderr, "unzip_mem: %s\n", what);
-  std::abort();
-}
-
-bool Intact(const unsigned char* raw, ULONG size) {
-  for (size_t i = 0; i < kGuard; ++i)
-    if (raw[i] != kGuardByte || raw[kGuard + size + i] != kGuardByte) return false;
-  return true;
-}
-
-// The allocator function handed to Ferrow: guard bytes on both sides of each
-// block, checked when it comes back.
-void* WINAPI Alloc(void* block, ULONG size) {
-  if (!block && size) {
-    if (size > kLargest) return nullptr;
-    auto* raw = static_cast<unsigned char*>(std::malloc(size + 2 * kGuard));
-    if (!raw) return nullptr;
-    std::memset(raw, kGuardByte, size + 2 * kGuard);
-    g_live[raw + kGuard] = size;
-    return raw + kGuard;
-  }
-  if (block && !size) {
-    auto it = g_live.find(block);
-    if (it == g_live.end()) Fail("freed a block it was not given");
-    unsigned char* raw = static_cast<unsigned char*>(block) - kGuard;
-    if (!Intact(raw, it->second)) Fail("wrote outside a block");
-    g_live.erase(it);
-    std::free(raw);
-  }
-  return nullptr;
-}
+using namespace fuzz;
 
 // A copy of the input that ends where an unreadable page begins.
 class PageEndCopy {

@@ -63,7 +63,7 @@ size_t Edit::inserted() const {
 
 Edit PlanWrite(const Byte* content, size_t length, const Name& section, const Name& setting, DWORD tag,
                const void* value, DWORD valueSize) {
-  if (!value || valueSize == 0 || tag == kTypeSection) return Failed(Result::kBadArgument);
+  if (!value || valueSize == 0 || tag == CSetFile::kSection) return Failed(Result::kBadArgument);
   const uint64_t recordSize = uint64_t(kHeaderSize) + setting.length() + valueSize;
   if (recordSize > 0xFFFFFFFFu) return Failed(Result::kTooLarge);
 
@@ -80,7 +80,7 @@ Edit PlanWrite(const Byte* content, size_t length, const Name& section, const Na
   Walk w = WalkSections(
       content, length,
       [&](const Record& r) {
-        if (!Matches(r, section, kTypeSection)) return true;
+        if (!Matches(r, section, CSetFile::kSection)) return true;
         sec = r;
         return false;
       },
@@ -138,7 +138,7 @@ Edit PlanDeleteSetting(const Byte* content, size_t length, const Name& section, 
   Record sec, old;
   bool found = false, corrupt = false;
   Walk w = WalkSections(content, length, [&](const Record& r) {
-    if (!Matches(r, section, kTypeSection)) return true;
+    if (!Matches(r, section, CSetFile::kSection)) return true;
     Walk inner = WalkSettings(content, r, [&](const Record& s) {
       if (!Matches(s, setting, tag)) return true;
       old = s;
@@ -189,7 +189,7 @@ void Apply(const Edit& e, Byte* out) {
   if (e.newSection) {
     const DWORD nameLength = e.sectionName->length();
     const DWORD size = DWORD(kHeaderSize + nameLength + kHeaderSize + e.settingName->length() + e.valueSize);
-    PutHeader(p, {e.sectionName->hash, size, kTypeSection, nameLength});
+    PutHeader(p, {e.sectionName->hash, size, CSetFile::kSection, nameLength});
     std::memcpy(p + kHeaderSize, e.sectionName->text.c_str(), nameLength);
     p += kHeaderSize + nameLength;
   }

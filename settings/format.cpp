@@ -103,7 +103,7 @@ Step NextRecord(const Byte* content, size_t regionEnd, size_t pos, Record& out) 
 
 Result FindSection(const Byte* content, size_t length, const Name& section, Record& out) {
   Walk w = WalkSections(content, length, [&](const Record& r) {
-    if (!Matches(r, section, kTypeSection)) return true;
+    if (!Matches(r, section, CSetFile::kSection)) return true;
     out = r;
     return false;
   });

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "pellam.h"
 #include "platform/win32.h"
 
 namespace pellam {
@@ -24,28 +25,8 @@ constexpr Byte kMagic[4] = {'Q', 'Z', 'S', 'T'};
 constexpr size_t kMagicSize = 4;
 constexpr size_t kHeaderSize = 16;
 
-// Type tags. Built-in types are multiples of 0x0400; a tag with bits 10 to 15
-// clear is the caller's own (custom) type.
-enum : DWORD {
-  kTypeInt = 0x0400,
-  kTypeInt64 = 0x0800,
-  kTypeBool = 0x0C00,
-  kTypeString = 0x1000,
-  kTypeStringA = 0x1400,
-  kTypeStringW = 0x1800,
-  kTypePath = 0x1C00,
-  kTypeGuid = 0x2000,
-  kTypeBin = 0x2400,
-  kTypeTimecode = 0x2800,
-  kTypeColor = 0x2C00,
-  kTypeFont = 0x3000,
-  kTypeRect = 0x3400,
-  kTypeUInt = 0x3800,
-  kTypeUInt64 = 0x3C00,
-  kTypeDword = 0x4000,
-  kTypeSection = 0xFC00,
-};
-
+// The type tags are CSetFile's (pellam.h); a tag with bits 10 to 15 clear is
+// the caller's own (custom) type.
 inline bool IsCustomType(DWORD tag) { return (tag & 0xFC00) == 0; }
 
 // What the first bytes of a whole file say about it.

@@ -165,12 +165,10 @@ void Store::Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty) {
 
 int CSetFile::ReadSetting(const char* section, const char* name, DWORD type, void* buffer, DWORD size) {
   if (!buffer || size == 0) return 0;
-  fmt::Name s, n;
   int r = 0;
   Enter();
   fmt::Record found;
-  if (Update(GENERIC_READ) && m_content && ReadName(section, s) && ReadName(name, n) &&
-      fmt::FindSetting(m_content, m_contentLength, s, n, type, found) == fmt::Result::kOk) {
+  if (Store::Find(*this, section, name, type, found)) {
     const size_t count = std::min<size_t>(found.bodySize, size);
     r = plat::Guarded([&] { std::memcpy(buffer, found.body, count); }) ? 1 : 0;
   }
@@ -225,12 +223,10 @@ DWORD CSetFile::GetSettingSize(const char* section, const char* name, DWORD type
 
 int CSetFile::GetSettingInfo(const char* section, const char* name, DWORD type, UINT& size) {
   size = 0;
-  fmt::Name s, n;
   int r = 0;
   Enter();
   fmt::Record found;
-  if (Update(GENERIC_READ) && m_content && ReadName(section, s) && ReadName(name, n) &&
-      fmt::FindSetting(m_content, m_contentLength, s, n, type, found) == fmt::Result::kOk) {
+  if (Store::Find(*this, section, name, type, found)) {
     size = UINT(found.bodySize);
     r = 1;
   }

@@ -50,6 +50,15 @@ struct Store {
   // cache is known to hold the file's body, else cleared.
   static void Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty);
 
+  // Under the object's lock: the setting, in a cache brought up to date for
+  // reading. False when the file cannot be read, the store is empty, a name is
+  // not usable, or there is no such setting.
+  static bool Find(CSetFile& f, const char* section, const char* name, DWORD type, format::Record& found) {
+    format::Name s, n;
+    return f.Update(GENERIC_READ) && f.m_content && ReadName(section, s) && ReadName(name, n) &&
+           format::FindSetting(f.m_content, f.m_contentLength, s, n, type, found) == format::Result::kOk;
+  }
+
   // A deletion: under the object's lock and the file's write lock, plans the
   // edit on the current body and commits it. What is not there is gone
   // already: 1 without a change.

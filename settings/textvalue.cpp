@@ -94,16 +94,16 @@ GUID ReadGuid(const char* text) {
 
 DWORD ReadFixedValue(DWORD type, const char* text, unsigned char out[16]) {
   switch (type) {
-    case format::kTypeInt:
+    case CSetFile::kInt:
       Put(out, uint32_t(ReadInt(text)), 4);
       return 4;
-    case format::kTypeInt64:
+    case CSetFile::kInt64:
       Put(out, uint64_t(ReadInt64(text)), 8);
       return 8;
-    case format::kTypeBool:
+    case CSetFile::kBool:
       Put(out, ReadBool(text) ? 1 : 0, 4);
       return 4;
-    case format::kTypeGuid: {  // as it lies in memory
+    case CSetFile::kGUID: {  // as it lies in memory
       GUID id = ReadGuid(text);
       Put(out, id.Data1, 4);
       Put(out + 4, id.Data2, 2);
@@ -111,11 +111,11 @@ DWORD ReadFixedValue(DWORD type, const char* text, unsigned char out[16]) {
       for (int i = 0; i < 8; ++i) out[8 + i] = id.Data4[i];
       return 16;
     }
-    case format::kTypeColor:
-    case format::kTypeDword:
+    case CSetFile::kColor:
+    case CSetFile::kDWORD:
       Put(out, ReadHex(text), 4);
       return 4;
-    case format::kTypeRect: {
+    case CSetFile::kRect: {
       RECT r = ReadRect(text);
       Put(out, uint32_t(r.left), 4);
       Put(out + 4, uint32_t(r.top), 4);
@@ -123,10 +123,10 @@ DWORD ReadFixedValue(DWORD type, const char* text, unsigned char out[16]) {
       Put(out + 12, uint32_t(r.bottom), 4);
       return 16;
     }
-    case format::kTypeUInt:
+    case CSetFile::kUInt:
       Put(out, ReadUInt(text), 4);
       return 4;
-    case format::kTypeUInt64:
+    case CSetFile::kUInt64:
       Put(out, ReadUInt64(text), 8);
       return 8;
     default:

@@ -21,7 +21,9 @@ import sys
 from ctypes import c_int, c_uint, c_uint16, c_uint32, c_void_p
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import difftools  # noqa: E402
 import pathmodel as model  # noqa: E402
+from difftools import Differences  # noqa: E402
 
 MARK = 0xBEEF   # fills spare cells and unwritten out buffers
 SPARE = 8       # spare cells behind every buffer
@@ -58,30 +60,8 @@ Record = c_void_p * len(model.FIELDS)
 JUNK = 0x5A5A5A5A  # what a record holds before the library fills it
 
 
-def unusable(message):
-    print("pathdiff: " + message, file=sys.stderr)
-    sys.exit(2)
-
-
 def load(path):
-    if not os.path.exists(path):
-        unusable("no library at %s (build the ferrow target first)" % path)
-    try:
-        lib = ctypes.CDLL(os.path.abspath(path))
-    except OSError as e:
-        unusable("cannot load %s: %s" % (path, e))
-    missing = []
-    for name, (restype, argtypes) in SIGNATURES.items():
-        try:
-            fn = getattr(lib, name)
-        except AttributeError:
-            missing.append(name)
-            continue
-        fn.restype = restype
-        fn.argtypes = argtypes
-    if missing:
-        unusable("%s does not export %s" % (path, ", ".join(missing)))
-    return lib
+    return difftools.load("pathdiff", path, SIGNATURES)
 
 
 # ---- buffers ----------------------------------------------------------------
@@ -148,10 +128,6 @@ def shown(value):
 
 
 # ---- the comparison ---------------------------------------------------------
-
-class Differences(Exception):
-    pass
-
 
 class Checker:
     def __init__(self, lib, keep_going):
@@ -342,28 +318,7 @@ class Checker:
              lambda: lib.FU_FormatSlashes(bad, ord("\\"))),
         ]
         for function, args, want, call in cases:
-            sys.stdout.flush()
-            read_end, write_end = os.pipe()
-            child = os.fork()
-            if child == 0:
-                os.close(read_end)
-                try:
-                    os.write(write_end, repr(call()).encode())
-                finally:
-                    os._exit(0)
-            os.close(write_end)
-            answer = b""
-            while True:
-                chunk = os.read(read_end, 256)
-                if not chunk:
-                    break
-                answer += chunk
-            os.close(read_end)
-            _, status = os.waitpid(child, 0)
-            if os.WIFSIGNALED(status):
-                native = "crashed with signal %d" % os.WTERMSIG(status)
-            else:
-                native = answer.decode()
+            native = difftools.in_child(call)
             self.same(function, args, native, repr(want))
 
 

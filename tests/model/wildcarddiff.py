@@ -21,31 +21,15 @@ import sys
 from ctypes import c_int, c_uint16, c_void_p
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import difftools  # noqa: E402
 import wildcardmodel as model  # noqa: E402
+from difftools import Differences  # noqa: E402
 
 MATCHERS = (("FU_wildcard_icmp", model.wildcard_icmp), ("FU_wildcard_cmp", model.wildcard_cmp))
 
 
-def unusable(message):
-    print("wildcarddiff: " + message, file=sys.stderr)
-    sys.exit(2)
-
-
 def load(path):
-    if not os.path.exists(path):
-        unusable("no library at %s (build the ferrow target first)" % path)
-    try:
-        lib = ctypes.CDLL(os.path.abspath(path))
-    except OSError as e:
-        unusable("cannot load %s: %s" % (path, e))
-    for name, _ in MATCHERS:
-        try:
-            fn = getattr(lib, name)
-        except AttributeError:
-            unusable("%s does not export %s" % (path, name))
-        fn.restype = c_int
-        fn.argtypes = [c_void_p, c_void_p]
-    return lib
+    return difftools.load("wildcarddiff", path, {name: (c_int, [c_void_p, c_void_p]) for name, _ in MATCHERS})
 
 
 def wide(text):
@@ -59,10 +43,6 @@ def shown(text):
     if text is not None and len(text) > 60:
         return "%r... (%d units)" % (text[:60], len(text))
     return repr(text)
-
-
-class Differences(Exception):
-    pass
 
 
 class Checker:
@@ -100,28 +80,7 @@ class Checker:
         for function, _ in MATCHERS:
             for shown_p, shown_n, p, n in cases:
                 call = getattr(self.lib, function)
-                sys.stdout.flush()
-                read_end, write_end = os.pipe()
-                child = os.fork()
-                if child == 0:
-                    os.close(read_end)
-                    try:
-                        os.write(write_end, str(call(p, n)).encode())
-                    finally:
-                        os._exit(0)
-                os.close(write_end)
-                answer = b""
-                while True:
-                    chunk = os.read(read_end, 64)
-                    if not chunk:
-                        break
-                    answer += chunk
-                os.close(read_end)
-                _, status = os.waitpid(child, 0)
-                if os.WIFSIGNALED(status):
-                    native = "crashed with signal %d" % os.WTERMSIG(status)
-                else:
-                    native = answer.decode()
+                native = difftools.in_child(lambda: call(p, n), str)
                 self.pairs += 1
                 if native != "0":
                     self.report(function, (shown_p, shown_n), native, "0")

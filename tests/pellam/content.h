@@ -34,7 +34,7 @@ inline fmt::Result Write(Bytes& content, const char* section, const char* name, 
 }
 
 inline fmt::Result WriteInt(Bytes& content, const char* section, const char* name, int32_t v) {
-  return Write(content, section, name, fmt::kTypeInt, std::string(reinterpret_cast<const char*>(&v), 4));
+  return Write(content, section, name, CSetFile::kInt, std::string(reinterpret_cast<const char*>(&v), 4));
 }
 
 inline fmt::Result DeleteSetting(Bytes& content, const char* section, const char* name, DWORD tag) {

@@ -25,7 +25,7 @@ TEST(Edits, SameSizeOverwritesTheValueInPlace) {
   WriteInt(c, "S", "B", 2);
   fmt::Name s = N("s"), b = N("b");
   int32_t v = 77;
-  fmt::Edit e = fmt::PlanWrite(c.data(), c.size(), s, b, fmt::kTypeInt, &v, 4);
+  fmt::Edit e = fmt::PlanWrite(c.data(), c.size(), s, b, CSetFile::kInt, &v, 4);
   ASSERT_EQ(e.result, fmt::Result::kOk);
   EXPECT_EQ(e.kind, fmt::Edit::kOverwrite);
   EXPECT_EQ(e.newLength, c.size());
@@ -38,14 +38,14 @@ TEST(Edits, SameSizeOverwritesTheValueInPlace) {
 TEST(Edits, OtherSizeReplacesTheRecordWhereItStands) {
   Bytes c;
   WriteInt(c, "S", "A", 1);
-  Write(c, "S", "B", fmt::kTypeBin, "xy");
+  Write(c, "S", "B", CSetFile::kBin, "xy");
   WriteInt(c, "S", "C", 3);
   WriteInt(c, "T", "D", 4);
-  ASSERT_EQ(Write(c, "s", "b", fmt::kTypeBin, "longer value"), fmt::Result::kOk);
+  ASSERT_EQ(Write(c, "s", "b", CSetFile::kBin, "longer value"), fmt::Result::kOk);
   EXPECT_EQ(List(c), (Lines{"S", Entry("S", "A", 0x400, Int(1)), Entry("S", "B", 0x2400, "longer value"),
                             Entry("S", "C", 0x400, Int(3)), "T", Entry("T", "D", 0x400, Int(4))}));
   EXPECT_EQ(SizeField(c, 0), 18u + 22 + 30 + 22);
-  ASSERT_EQ(Write(c, "S", "B", fmt::kTypeBin, "z"), fmt::Result::kOk);
+  ASSERT_EQ(Write(c, "S", "B", CSetFile::kBin, "z"), fmt::Result::kOk);
   EXPECT_EQ(SizeField(c, 0), 18u + 22 + 19 + 22);
   EXPECT_EQ(List(c)[2], Entry("S", "B", 0x2400, "z"));
 }
@@ -67,26 +67,26 @@ TEST(Edits, RemovingSettingsShrinksThenDropsTheSectionThenEmptiesTheContent) {
   WriteInt(c, "S", "A", 1);
   WriteInt(c, "S", "B", 2);
   WriteInt(c, "T", "C", 3);
-  ASSERT_EQ(DeleteSetting(c, "s", "a", fmt::kTypeInt), fmt::Result::kOk);
+  ASSERT_EQ(DeleteSetting(c, "s", "a", CSetFile::kInt), fmt::Result::kOk);
   EXPECT_EQ(List(c), (Lines{"S", Entry("S", "B", 0x400, Int(2)), "T", Entry("T", "C", 0x400, Int(3))}));
   EXPECT_EQ(SizeField(c, 0), 40u);
-  ASSERT_EQ(DeleteSetting(c, "S", "B", fmt::kTypeInt), fmt::Result::kOk);
+  ASSERT_EQ(DeleteSetting(c, "S", "B", CSetFile::kInt), fmt::Result::kOk);
   EXPECT_EQ(List(c), (Lines{"T", Entry("T", "C", 0x400, Int(3))}));
   fmt::Name t = N("T"), cc = N("C");
-  fmt::Edit e = fmt::PlanDeleteSetting(c.data(), c.size(), t, cc, fmt::kTypeInt);
+  fmt::Edit e = fmt::PlanDeleteSetting(c.data(), c.size(), t, cc, CSetFile::kInt);
   ASSERT_EQ(e.result, fmt::Result::kOk);
   EXPECT_EQ(e.newLength, 0u);
 }
 
 TEST(Edits, MissingTargetsAreNotFoundAndChangeNothing) {
   Bytes c;
-  EXPECT_EQ(DeleteSetting(c, "S", "A", fmt::kTypeInt), fmt::Result::kNotFound);
+  EXPECT_EQ(DeleteSetting(c, "S", "A", CSetFile::kInt), fmt::Result::kNotFound);
   EXPECT_EQ(DeleteSection(c, "S"), fmt::Result::kNotFound);
   WriteInt(c, "S", "A", 1);
   const Bytes before = c;
-  EXPECT_EQ(DeleteSetting(c, "S", "A", fmt::kTypeUInt), fmt::Result::kNotFound);
-  EXPECT_EQ(DeleteSetting(c, "S", "B", fmt::kTypeInt), fmt::Result::kNotFound);
-  EXPECT_EQ(DeleteSetting(c, "T", "A", fmt::kTypeInt), fmt::Result::kNotFound);
+  EXPECT_EQ(DeleteSetting(c, "S", "A", CSetFile::kUInt), fmt::Result::kNotFound);
+  EXPECT_EQ(DeleteSetting(c, "S", "B", CSetFile::kInt), fmt::Result::kNotFound);
+  EXPECT_EQ(DeleteSetting(c, "T", "A", CSetFile::kInt), fmt::Result::kNotFound);
   EXPECT_EQ(DeleteSection(c, "A"), fmt::Result::kNotFound);  // a setting's name is no section
   EXPECT_EQ(c, before);
 }
@@ -113,7 +113,7 @@ TEST(Edits, DeleteLooksIntoLaterSectionsOfTheSameName) {
   WriteInt(second, "S", "C", 3);
   Bytes c = first;
   c.insert(c.end(), second.begin(), second.end());
-  ASSERT_EQ(DeleteSetting(c, "S", "B", fmt::kTypeInt), fmt::Result::kOk);
+  ASSERT_EQ(DeleteSetting(c, "S", "B", CSetFile::kInt), fmt::Result::kOk);
   EXPECT_EQ(List(c), (Lines{"S", Entry("S", "A", 0x400, Int(1)), "S", Entry("S", "C", 0x400, Int(3))}));
 }
 
@@ -128,17 +128,17 @@ TEST(Edits, AStrayTailStaysLastAndUnread) {
   EXPECT_EQ(Bytes(c.end() - 16, c.end()), Bytes(16, 0xEE));
   ASSERT_EQ(DeleteSection(c, "S"), fmt::Result::kOk);
   fmt::Name t = N("T"), b = N("B");
-  EXPECT_EQ(fmt::PlanDeleteSetting(c.data(), c.size(), t, b, fmt::kTypeInt).newLength, 0u);
+  EXPECT_EQ(fmt::PlanDeleteSetting(c.data(), c.size(), t, b, CSetFile::kInt).newLength, 0u);
 }
 
 TEST(Edits, RefusesWhatNoRecordCanHold) {
   Bytes c;
   fmt::Name s = N("S"), a = N("A");
   int32_t v = 1;
-  EXPECT_EQ(fmt::PlanWrite(c.data(), 0, s, a, fmt::kTypeInt, nullptr, 4).result, fmt::Result::kBadArgument);
-  EXPECT_EQ(fmt::PlanWrite(c.data(), 0, s, a, fmt::kTypeInt, &v, 0).result, fmt::Result::kBadArgument);
-  EXPECT_EQ(fmt::PlanWrite(c.data(), 0, s, a, fmt::kTypeSection, &v, 4).result, fmt::Result::kBadArgument);
-  EXPECT_EQ(fmt::PlanWrite(c.data(), 0, s, a, fmt::kTypeInt, &v, 0xFFFFFFF0u).result, fmt::Result::kTooLarge);
+  EXPECT_EQ(fmt::PlanWrite(c.data(), 0, s, a, CSetFile::kInt, nullptr, 4).result, fmt::Result::kBadArgument);
+  EXPECT_EQ(fmt::PlanWrite(c.data(), 0, s, a, CSetFile::kInt, &v, 0).result, fmt::Result::kBadArgument);
+  EXPECT_EQ(fmt::PlanWrite(c.data(), 0, s, a, CSetFile::kSection, &v, 4).result, fmt::Result::kBadArgument);
+  EXPECT_EQ(fmt::PlanWrite(c.data(), 0, s, a, CSetFile::kInt, &v, 0xFFFFFFF0u).result, fmt::Result::kTooLarge);
 }
 
 // ---- a model: sections and settings as plain lists ----
@@ -187,7 +187,7 @@ TEST(Edits, RandomEditsKeepTheInvariantsOfAPlainModel) {
   std::mt19937 rng(20240607);
   const char* sections[] = {"alpha", "Beta", "C", "dd"};
   const char* names[] = {"x", "Y", "zz", "long name"};
-  const DWORD tags[] = {fmt::kTypeInt, fmt::kTypeString, fmt::kTypeBin, 0x0007};
+  const DWORD tags[] = {CSetFile::kInt, CSetFile::kString, CSetFile::kBin, 0x0007};
   std::vector<ModelSection> model;
   Bytes c;
   for (int step = 0; step < 1500; ++step) {

@@ -71,13 +71,13 @@ TEST(Layout, FileKinds) {
 
 TEST(Layout, RecordsAtOddOffsetsReadBack) {
   Bytes content;
-  ASSERT_EQ(Write(content, "ab", "x", fmt::kTypeBin, "\x01\x02\x03"), fmt::Result::kOk);
+  ASSERT_EQ(Write(content, "ab", "x", CSetFile::kBin, "\x01\x02\x03"), fmt::Result::kOk);
   ASSERT_EQ(WriteInt(content, "ab", "yyy", -2), fmt::Result::kOk);
   ASSERT_EQ(WriteInt(content, "cde", "z", 0x01020304), fmt::Result::kOk);
   fmt::Record r;
-  ASSERT_EQ(fmt::FindSetting(content.data(), content.size(), N("AB"), N("X"), fmt::kTypeBin, r), fmt::Result::kOk);
+  ASSERT_EQ(fmt::FindSetting(content.data(), content.size(), N("AB"), N("X"), CSetFile::kBin, r), fmt::Result::kOk);
   EXPECT_EQ(r.offset, 19u);  // after a section named with two letters
-  ASSERT_EQ(fmt::FindSetting(content.data(), content.size(), N("ab"), N("yyy"), fmt::kTypeInt, r), fmt::Result::kOk);
+  ASSERT_EQ(fmt::FindSetting(content.data(), content.size(), N("ab"), N("yyy"), CSetFile::kInt, r), fmt::Result::kOk);
   EXPECT_EQ(r.offset, 19u + 16 + 2 + 3);
   EXPECT_EQ(r.bodySize, 4u);
   int32_t v;
@@ -86,26 +86,26 @@ TEST(Layout, RecordsAtOddOffsetsReadBack) {
   ASSERT_EQ(fmt::FindSection(content.data(), content.size(), N("cde"), r), fmt::Result::kOk);
   EXPECT_EQ(r.offset, 19u + 21 + 24);
   EXPECT_EQ(fmt::GetHeader(content.data() + r.offset).hash, N("CDE").hash);
-  ASSERT_EQ(fmt::FindSetting(content.data(), content.size(), N("cde"), N("z"), fmt::kTypeInt, r), fmt::Result::kOk);
+  ASSERT_EQ(fmt::FindSetting(content.data(), content.size(), N("cde"), N("z"), CSetFile::kInt, r), fmt::Result::kOk);
   EXPECT_EQ(Bytes(r.body, r.body + 4), (Bytes{4, 3, 2, 1}));
 }
 
 TEST(Matching, NeedsHashTagLengthAndBytes) {
   Bytes content;
-  ASSERT_EQ(Write(content, "S", "name", fmt::kTypeString, std::string("v\0", 2)), fmt::Result::kOk);
-  ASSERT_EQ(Write(content, "S", "NAME", fmt::kTypeStringW, std::string("w\0", 2)), fmt::Result::kOk);
+  ASSERT_EQ(Write(content, "S", "name", CSetFile::kString, std::string("v\0", 2)), fmt::Result::kOk);
+  ASSERT_EQ(Write(content, "S", "NAME", CSetFile::kStringW, std::string("w\0", 2)), fmt::Result::kOk);
   EXPECT_EQ(List(content), (std::vector<std::string>{"S", std::string("S/NAME/1000=v\0", 14),
                                                      std::string("S/NAME/1800=w\0", 14)}));
   fmt::Record r;
-  EXPECT_EQ(fmt::FindSetting(content.data(), content.size(), N("s"), N("name"), fmt::kTypeInt, r),
+  EXPECT_EQ(fmt::FindSetting(content.data(), content.size(), N("s"), N("name"), CSetFile::kInt, r),
             fmt::Result::kNotFound);
-  EXPECT_EQ(fmt::FindSetting(content.data(), content.size(), N("s"), N("nam"), fmt::kTypeString, r),
+  EXPECT_EQ(fmt::FindSetting(content.data(), content.size(), N("s"), N("nam"), CSetFile::kString, r),
             fmt::Result::kNotFound);
   // Same hash, other bytes: the hash alone decides nothing.
   fmt::Name fake = N("NAMF");
   fake.hash = N("NAME").hash;
-  EXPECT_EQ(fmt::FindSetting(content.data(), content.size(), N("s"), fake, fmt::kTypeString, r), fmt::Result::kNotFound);
-  ASSERT_EQ(fmt::FindSetting(content.data(), content.size(), N("s"), N("Name"), fmt::kTypeStringW, r),
+  EXPECT_EQ(fmt::FindSetting(content.data(), content.size(), N("s"), fake, CSetFile::kString, r), fmt::Result::kNotFound);
+  ASSERT_EQ(fmt::FindSetting(content.data(), content.size(), N("s"), N("Name"), CSetFile::kStringW, r),
             fmt::Result::kOk);
   EXPECT_EQ(r.body[0], 'w');
 }
@@ -167,12 +167,12 @@ TEST_P(CorruptRecord, FailsEveryWalkThatReachesIt) {
   std::memcpy(&c[s.offset], v, 4);
   const Bytes before = c;
   fmt::Record r;
-  EXPECT_EQ(fmt::FindSetting(c.data(), c.size(), N("S"), N("B"), fmt::kTypeInt, r), fmt::Result::kCorrupt);
+  EXPECT_EQ(fmt::FindSetting(c.data(), c.size(), N("S"), N("B"), CSetFile::kInt, r), fmt::Result::kCorrupt);
   int32_t nine = 9;
-  EXPECT_EQ(fmt::PlanWrite(c.data(), c.size(), N("S"), N("B"), fmt::kTypeInt, &nine, 4).result, fmt::Result::kCorrupt);
-  EXPECT_EQ(fmt::PlanWrite(c.data(), c.size(), N("S"), N("new"), fmt::kTypeInt, &nine, 4).result,
+  EXPECT_EQ(fmt::PlanWrite(c.data(), c.size(), N("S"), N("B"), CSetFile::kInt, &nine, 4).result, fmt::Result::kCorrupt);
+  EXPECT_EQ(fmt::PlanWrite(c.data(), c.size(), N("S"), N("new"), CSetFile::kInt, &nine, 4).result,
             fmt::Result::kCorrupt);
-  EXPECT_EQ(fmt::PlanDeleteSetting(c.data(), c.size(), N("S"), N("B"), fmt::kTypeInt).result, fmt::Result::kCorrupt);
+  EXPECT_EQ(fmt::PlanDeleteSetting(c.data(), c.size(), N("S"), N("B"), CSetFile::kInt).result, fmt::Result::kCorrupt);
   EXPECT_EQ(List(c).back(), "corrupt");
   EXPECT_EQ(c, before);
 }
@@ -198,7 +198,7 @@ TEST(Walks, ACorruptRecordBeyondTheMatchIsNotReached) {
   c[62 + 4] = 0;  // section T: size 0
   c[62 + 5] = 0;
   fmt::Record r;
-  EXPECT_EQ(fmt::FindSetting(c.data(), c.size(), N("S"), N("B"), fmt::kTypeInt, r), fmt::Result::kOk);
+  EXPECT_EQ(fmt::FindSetting(c.data(), c.size(), N("S"), N("B"), CSetFile::kInt, r), fmt::Result::kOk);
   EXPECT_EQ(fmt::FindSection(c.data(), c.size(), N("T"), r), fmt::Result::kCorrupt);
   EXPECT_EQ(fmt::FindSection(c.data(), c.size(), N("U"), r), fmt::Result::kCorrupt);
 }

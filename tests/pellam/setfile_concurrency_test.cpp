@@ -142,12 +142,12 @@ std::map<std::string, int> CheckedStore(const Store& s) {
   const fmt::Walk w = fmt::WalkSections(
       content, length,
       [&](const fmt::Record& sec) {
-        EXPECT_EQ(sec.header.tag, DWORD(fmt::kTypeSection));
+        EXPECT_EQ(sec.header.tag, DWORD(CSetFile::kSection));
         EXPECT_TRUE(sections.insert(sec.name).second) << sec.name;
         std::set<std::pair<std::string, DWORD>> seen;
         const fmt::Walk inner = fmt::WalkSettings(content, sec, [&](const fmt::Record& r) {
           EXPECT_TRUE(seen.insert({r.name, r.header.tag}).second) << sec.name << "/" << r.name;
-          if (r.header.tag == fmt::kTypeInt && r.bodySize == 4) {
+          if (r.header.tag == CSetFile::kInt && r.bodySize == 4) {
             int v;
             std::memcpy(&v, r.body, 4);
             values[std::string(sec.name) + "/" + r.name] = v;

@@ -110,7 +110,7 @@ TEST(SetFileTypes, CustomTypesAreThoseWithBits10To15Clear) {
 TEST(SetFileTypes, AShortStoredValueFillsOnlyItsLength) {
   Store s;
   Bytes content;
-  ASSERT_EQ(Write(content, "s", "i", fmt::kTypeInt, std::string("\x07\x00", 2)), fmt::Result::kOk);
+  ASSERT_EQ(Write(content, "s", "i", CSetFile::kInt, std::string("\x07\x00", 2)), fmt::Result::kOk);
   s.Put(content);
   CSetFile f(s.path.c_str());
   int v = 0x11223344;
@@ -125,7 +125,7 @@ TEST(SetFileTypes, TimecodesReadBackInAKnownSystem) {
   Store s;
   Bytes content;
   const unsigned char stored[8] = {100, 0, 0, 0, 99, 0, 0, 0};  // 100 frames, system 99
-  ASSERT_EQ(Write(content, "s", "t", fmt::kTypeTimecode, Raw(stored, 8)), fmt::Result::kOk);
+  ASSERT_EQ(Write(content, "s", "t", CSetFile::kTimecode, Raw(stored, 8)), fmt::Result::kOk);
   s.Put(content);
   CSetFile f(s.path.c_str());
   timecode t(5, TCS_60);
@@ -253,7 +253,7 @@ int g_enumCalls = 0;
 
 int WINAPI WriteWhileEnumerating(const char* name, DWORD type, const void*, DWORD, DWORD) {
   ++g_enumCalls;
-  if (type != fmt::kTypeSection) g_enumTarget->WriteSettingInt("added", name, g_enumCalls);
+  if (type != CSetFile::kSection) g_enumTarget->WriteSettingInt("added", name, g_enumCalls);
   return 1;
 }
 
@@ -270,12 +270,12 @@ TEST(SetFileEnum, CallbacksMayWriteTheSameObjectAndTheWalkGoesOnOverItsCopy) {
 }
 
 int WINAPI Throws(const char*, DWORD type, const void*, DWORD, DWORD) {
-  if (type != fmt::kTypeSection) throw 5;
+  if (type != CSetFile::kSection) throw 5;
   return 1;
 }
 
 int WINAPI Faults(const char*, DWORD type, const void*, DWORD, DWORD) {
-  if (type != fmt::kTypeSection) *static_cast<volatile int*>(nullptr) = 1;
+  if (type != CSetFile::kSection) *static_cast<volatile int*>(nullptr) = 1;
   return 1;
 }
 

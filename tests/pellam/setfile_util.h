@@ -40,7 +40,7 @@ inline std::vector<std::string>*& ListingLines() {
 
 inline int WINAPI ListOne(const char* name, DWORD type, const void* data, DWORD size, DWORD stopAfter) {
   std::vector<std::string>& lines = *ListingLines();
-  if (type == fmt::kTypeSection)
+  if (type == CSetFile::kSection)
     lines.push_back(plat::FormatAS("[%s]%s", name, data || size ? " with data" : ""));
   else
     lines.push_back(plat::FormatAS("%s %x %u", name, unsigned(type), unsigned(size)));

@@ -74,7 +74,7 @@ TEST(TextValues, RectanglesStopAtTheFirstMismatch) {
 
 std::vector<unsigned char> GuidBytes(const char* text) {
   unsigned char out[16];
-  EXPECT_EQ(tf::ReadFixedValue(fmt::kTypeGuid, text, out), 16u);
+  EXPECT_EQ(tf::ReadFixedValue(CSetFile::kGUID, text, out), 16u);
   return std::vector<unsigned char>(out, out + 16);
 }
 
@@ -114,17 +114,17 @@ TEST_P(FixedValue, StoredBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Types, FixedValue,
-    testing::Values(FixedCase{fmt::kTypeInt, "720", {0xD0, 0x02, 0, 0}},
-                    FixedCase{fmt::kTypeInt, "-2", {0xFE, 0xFF, 0xFF, 0xFF}},
-                    FixedCase{fmt::kTypeInt64, "-2", {0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
-                    FixedCase{fmt::kTypeBool, "no", {1, 0, 0, 0}}, FixedCase{fmt::kTypeBool, "00", {0, 0, 0, 0}},
-                    FixedCase{fmt::kTypeColor, "ff8000", {0x00, 0x80, 0xFF, 0x00}},
-                    FixedCase{fmt::kTypeRect, "1,2,3,4", {1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0}},
-                    FixedCase{fmt::kTypeUInt, "4000000000", {0x00, 0x28, 0x6B, 0xEE}},
-                    FixedCase{fmt::kTypeUInt64, "4294967296", {0, 0, 0, 0, 1, 0, 0, 0}},
-                    FixedCase{fmt::kTypeDword, "0xDEADBEEF", {0xEF, 0xBE, 0xAD, 0xDE}},
-                    FixedCase{fmt::kTypeString, "text", {}}, FixedCase{fmt::kTypePath, "C:\\x", {}},
-                    FixedCase{fmt::kTypeTimecode, "00:00:00:00", {}}, FixedCase{fmt::kTypeBin, "00", {}},
-                    FixedCase{fmt::kTypeFont, "x", {}}, FixedCase{0x0001, "1", {}}, FixedCase{0, "1", {}}));
+    testing::Values(FixedCase{CSetFile::kInt, "720", {0xD0, 0x02, 0, 0}},
+                    FixedCase{CSetFile::kInt, "-2", {0xFE, 0xFF, 0xFF, 0xFF}},
+                    FixedCase{CSetFile::kInt64, "-2", {0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+                    FixedCase{CSetFile::kBool, "no", {1, 0, 0, 0}}, FixedCase{CSetFile::kBool, "00", {0, 0, 0, 0}},
+                    FixedCase{CSetFile::kColor, "ff8000", {0x00, 0x80, 0xFF, 0x00}},
+                    FixedCase{CSetFile::kRect, "1,2,3,4", {1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0}},
+                    FixedCase{CSetFile::kUInt, "4000000000", {0x00, 0x28, 0x6B, 0xEE}},
+                    FixedCase{CSetFile::kUInt64, "4294967296", {0, 0, 0, 0, 1, 0, 0, 0}},
+                    FixedCase{CSetFile::kDWORD, "0xDEADBEEF", {0xEF, 0xBE, 0xAD, 0xDE}},
+                    FixedCase{CSetFile::kString, "text", {}}, FixedCase{CSetFile::kPath, "C:\\x", {}},
+                    FixedCase{CSetFile::kTimecode, "00:00:00:00", {}}, FixedCase{CSetFile::kBin, "00", {}},
+                    FixedCase{CSetFile::kFont, "x", {}}, FixedCase{0x0001, "1", {}}, FixedCase{0, "1", {}}));
 
 }  // namespace
