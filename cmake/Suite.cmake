@@ -8,11 +8,30 @@ function(suite_library name)
   add_library(${name} SHARED ${A_SOURCES} ${A_DEF})
   string(TOUPPER ${name} upper)
   target_compile_definitions(${name} PRIVATE ${upper}_BUILD)
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PRIVATE platform ${A_LINKS})
+  target_include_directories(${name} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+                                            $<INSTALL_INTERFACE:${QZ_INSTALL_INCLUDEDIR}>)
+  # The public headers speak the platform's types and calls: users link it too.
+  target_link_libraries(${name} PUBLIC platform PRIVATE ${A_LINKS})
   if(WIN32)
     set_target_properties(${name} PROPERTIES PREFIX "")
+  else()
+    # libNAME.so.1.2.3, with libNAME.so.1 for the loader; the installed
+    # libraries find each other beside themselves.
+    set_target_properties(${name} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
+                                             INSTALL_RPATH "$ORIGIN")
   endif()
+  suite_install(${name})
+endfunction()
+
+# suite_install(target...)
+# Installs targets of the suite into the package: DLLs and programs in bin,
+# shared libraries and import libraries in lib, all in the export set that
+# qzConfig.cmake reads (as qz::NAME).
+function(suite_install)
+  install(TARGETS ${ARGN} EXPORT qzTargets
+          RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endfunction()
 
 # suite_test(name SOURCES ... [LINKS ...])

@@ -25,6 +25,12 @@ const char* DriveWord(UINT type) {
   }
 }
 
+// Natively full paths come back in POSIX form, and the root "/" is the drive
+// C:; its type is asked of that spelling, as a Windows full path has it.
+plat::wstring DriveSpelling(const plat::wstring& full) {
+  return !full.empty() && full[0] == '/' ? TEXT("C:") + full : full;
+}
+
 std::string TimeText(const FILETIME& time) {
   WCHAR text[21];
   if (!FU_TranslateFileTime(&time, text)) return "(outside 1980..2107)";
@@ -71,7 +77,7 @@ bool Show(const plat::wstring& path, bool& printedBefore) {
   }
   FILETIME written;
   if (FU_GetLastModifyTime(path.c_str(), &written)) qz::Out("  %-10s %s\n", "modified", TimeText(written).c_str());
-  qz::Out("  %-10s %s\n", "drive", DriveWord(FU_GetDriveType(volume.c_str())));
+  qz::Out("  %-10s %s\n", "drive", DriveWord(FU_GetDriveType(DriveSpelling(volume).c_str())));
   const ULONGLONG total = FU_GetDiskTotalAvailable(volume.c_str());
   if (total) {
     qz::Out("  %-10s %s bytes (%s MB)\n", "free", Bytes(FU_GetDiskFree(volume.c_str())).c_str(),

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "qz.h"
+#include "version.h"
 
 namespace qz {
 
@@ -14,7 +15,7 @@ std::vector<Command>& Table() {
 }
 
 void Usage(FILE* to) {
-  std::fprintf(to, "usage: qz COMMAND [ARGS...]\n       qz COMMAND --help\n\ncommands:\n");
+  std::fprintf(to, "usage: qz COMMAND [ARGS...]\n       qz COMMAND --help\n       qz --version\n\ncommands:\n");
   for (const Command& c : Commands()) std::fprintf(to, "  %-10s %s\n", c.name, c.summary);
 }
 
@@ -49,6 +50,10 @@ int main() {
   if (args.empty()) {
     qz::Usage(stderr);
     return 1;
+  }
+  if (args[0] == TEXT("--version")) {
+    std::printf("qz " QZ_VERSION "\n");
+    return 0;
   }
   if (qz::IsHelp(args[0]) || args[0] == TEXT("help")) {
     qz::Usage(stdout);
