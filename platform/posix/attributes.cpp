@@ -4,8 +4,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
+#include <unistd.h>
+
+#include <atomic>
 
 #include "internal.h"
 
@@ -31,6 +35,32 @@ Record Load(int fd, const char* path) {
   ssize_t n = fd >= 0 ? fgetxattr(fd, kName, &r, sizeof r) : getxattr(path, kName, &r, sizeof r);
   if (n != static_cast<ssize_t>(sizeof r)) r = Record();
   return r;
+}
+
+// The record of an entry of an open directory. Kernels from 6.13 on read it
+// relative to the directory (getxattrat); older ones resolve the whole path.
+#if defined(__x86_64__) && !defined(SYS_getxattrat)
+#define SYS_getxattrat 464
+#endif
+Record LoadAt(int dirfd, const std::string& dirPath, const char* name) {
+  Record r;
+#ifdef SYS_getxattrat
+  static std::atomic<bool> missing{false};
+  if (!missing.load(std::memory_order_relaxed)) {
+    struct {
+      uint64_t value;
+      uint32_t size, flags;
+    } args = {reinterpret_cast<uintptr_t>(&r), sizeof r, 0};
+    long n = syscall(SYS_getxattrat, dirfd, name, 0, kName, &args, sizeof args);
+    if (n == long(sizeof r)) return r;
+    if (n >= 0 || errno != ENOSYS) return Record();
+    missing.store(true, std::memory_order_relaxed);
+  }
+#else
+  (void)dirfd;
+  (void)name;
+#endif
+  return Load(-1, (dirPath + name).c_str());
 }
 
 bool Save(int fd, const char* path, const Record& r) {
@@ -72,14 +102,25 @@ void Fill(const struct statx& sx, const Record& r, FileInfo& info) {
   }
 }
 
+bool Stat(int dirfd, const char* path, int flags, struct statx& sx) {
+  return statx(dirfd, path, flags, STATX_BASIC_STATS | STATX_BTIME, &sx) == 0;
+}
+
 bool Query(int dirfd, const char* path, int flags, int fdForRecord, FileInfo& info) {
   struct statx sx;
-  if (statx(dirfd, path, flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
+  if (!Stat(dirfd, path, flags, sx)) return false;
   Fill(sx, Load(fdForRecord, path), info);
   return true;
 }
 
 }  // namespace
+
+bool QueryAt(int dirfd, const std::string& dirPath, const char* name, FileInfo& info) {
+  struct statx sx;
+  if (!Stat(dirfd, name, 0, sx)) return false;
+  Fill(sx, LoadAt(dirfd, dirPath, name), info);
+  return true;
+}
 
 bool QueryPath(const std::string& nativePath, FileInfo& info) {
   return Query(AT_FDCWD, nativePath.c_str(), 0, -1, info);

@@ -76,6 +76,10 @@ constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_H
 // Status of a name (following links) or of an open descriptor; false with errno set.
 bool QueryPath(const std::string& nativePath, FileInfo& info);
 bool QueryFd(int fd, FileInfo& info);
+// The status of an entry of an open directory (`dirPath`, ending in "/"), by
+// its name there: what a listing asks of every entry, without resolving the
+// directory's path again.
+bool QueryAt(int dirfd, const std::string& dirPath, const char* name, FileInfo& info);
 // QueryPath with the Win32 lookup error set on failure.
 bool QueryPathOrFail(const std::string& nativePath, FileInfo& info);
 
