@@ -252,7 +252,11 @@ int Show(const qz::Args& args) {
   Messages said;
   Ref<FileIO> io(FileIO::Create(path));
   Ref<QzIndex> index(new QzIndex(path, io.p));
-  if (!index->ReadIndex(nullptr) && index->NumberOfEntries() != 0)
+  // An index of no entries has a header and nothing more to read.
+  if (!index->ReadIndexHeader())
+    return qz::Fail("index", "cannot read %s%s: its header is not an index header, or it claims more than the file holds",
+                    U(path).c_str(), Cause(io->Error()));
+  if (index->NumberOfEntries() && !index->ReadIndex(nullptr))
     return qz::Fail("index", "cannot read %s%s%s", U(path).c_str(), Cause(io->Error()), said.Said().c_str());
   const _MFBasicIndexHeader& h = index->Header();
   qz::Out("index         %s\n", U(path).c_str());

@@ -48,6 +48,7 @@ bool AviHelper::Parse() {
   m_stream = 0xFFFFFFFF;
   m_streams = 0;
   m_hasIdx1 = false;
+  if (m_size < 12) return (m_error = "not an AVI file (it does not start with RIFF AVI)"), false;
   ULONGLONG at = 0;
   for (int riff = 0; at + 12 <= m_size; ++riff) {
     DWORD head[3];
