@@ -189,18 +189,22 @@ bool CMFBasicIndex::WriteIndexEntries(ULONGLONG first, ULONGLONG last) {
   const ULONG size = m_header.recordSize;
   BYTE* buffer = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, size));
   if (!buffer) return false;
+  bool ok = true;
   ULONGLONG position = first;
-  for (; position < last; ++position) {
+  for (; ok && position < last; ++position) {
     IIndexEntry* entry = GetEntry(position);
     ULONG produced = size;
-    if (!entry || !entry->GetFileRepresentation(buffer, produced) || produced > size) break;
-    std::memset(buffer + produced, 0, size - produced);
-    if (io->Write(buffer, size) != size) break;
+    ok = entry && entry->GetFileRepresentation(buffer, produced) && produced <= size;
+    if (ok) {
+      std::memset(buffer + produced, 0, size - produced);
+      ok = io->Write(buffer, size) == size;
+    }
+    if (!ok) break;
   }
   HeapFree(GetProcessHeap(), 0, buffer);
   // Records written on from the stored count on extend what the file holds.
   if (first <= m_stored && position > m_stored) m_stored = ULONG(position);
-  return position == last;
+  return ok;
 }
 
 // Appends the records of the entries past the stored count whose media lies

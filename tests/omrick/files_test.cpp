@@ -191,7 +191,7 @@ struct Avi {
   std::string Id() const { return audioFirst ? "01dc" : "00dc"; }
   std::string Bytes() const {
     std::string strf;
-    for (DWORD v : {40u, 320u, 240u, 0x00180001u, QzFourCC('M', 'J', 'P', 'G'), 320u * 240 * 3, 0u, 0u, 0u, 0u})
+    for (DWORD v : std::initializer_list<DWORD>{40u, 320u, 240u, 0x00180001u, QzFourCC('M', 'J', 'P', 'G'), 320u * 240 * 3, 0u, 0u, 0u, 0u})
       strf += U32(v);
     std::string video = List("strl", Chunk("strh", "vids" + std::string(52, '\0')) + Chunk("strf", strf));
     std::string audio = List("strl", Chunk("strh", "auds" + std::string(52, '\0')) + Chunk("strf", std::string(18, '\0')));

@@ -218,7 +218,8 @@ void ShowDescription(QzIndex& index, Description& d, bool& ours) {
             U(d.media).c_str(), d.mediaSize);
     if (d.hasFormat)
       qz::Out("format        %d x %d, %u bits, compression %s (0x%08X), %u bytes a frame\n", d.format.biWidth,
-              d.format.biHeight, unsigned(d.format.biBitCount), FourCC(d.format.biCompression).c_str(),
+              d.format.biHeight, unsigned(d.format.biBitCount),
+              d.format.biCompression ? FourCC(d.format.biCompression).c_str() : "RGB",
               d.format.biCompression, d.format.biSizeImage);
   } else {
     std::string hex;

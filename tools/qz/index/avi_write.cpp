@@ -1,5 +1,7 @@
 // A small AVI writer for qz's built-in data: one uncompressed video stream,
 // a movi list of "00db" chunks and an idx1 that marks every frame a key frame.
+#include <initializer_list>
+
 #include "host.h"
 
 namespace qzindex {
@@ -27,17 +29,17 @@ std::string SampleAvi(ULONG width, ULONG height, ULONG frames) {
   size_t riff = Open(out, "RIFF", "AVI ");
   size_t hdrl = Open(out, "LIST", "hdrl");
   size_t avih = Open(out, "avih", nullptr);
-  for (DWORD v : {40000u, frameBytes * 25, 0u, 0x10u, frames, 0u, 1u, frameBytes, width, height, 0u, 0u, 0u, 0u})
+  for (DWORD v : std::initializer_list<DWORD>{40000u, frameBytes * 25, 0u, 0x10u, frames, 0u, 1u, frameBytes, width, height, 0u, 0u, 0u, 0u})
     Put32(out, v);
   End(out, avih);
   size_t strl = Open(out, "LIST", "strl");
   size_t strh = Open(out, "strh", nullptr);
   PutId(out, "vids");
   Put32(out, 0);  // handler: uncompressed
-  for (DWORD v : {0u, 0u, 0u, 1u, 25u, 0u, frames, frameBytes, 0xFFFFFFFFu, 0u, 0u, 0u}) Put32(out, v);
+  for (DWORD v : std::initializer_list<DWORD>{0u, 0u, 0u, 1u, 25u, 0u, frames, frameBytes, 0xFFFFFFFFu, 0u, 0u, 0u}) Put32(out, v);
   End(out, strh);
   size_t strf = Open(out, "strf", nullptr);
-  for (DWORD v : {40u, width, height, 0x00180001u, 0u, frameBytes, 0u, 0u, 0u, 0u}) Put32(out, v);
+  for (DWORD v : std::initializer_list<DWORD>{40u, width, height, 0x00180001u, 0u, frameBytes, 0u, 0u, 0u, 0u}) Put32(out, v);
   End(out, strf);
   End(out, strl);
   End(out, hdrl);
