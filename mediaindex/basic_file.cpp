@@ -224,10 +224,18 @@ bool CMFBasicIndex::UpdateIndex() {
     }
     if (end == m_stored) return true;
   }
-  if (!WriteIndexEntries(m_stored, end)) return false;
-  if (m_stored >= m_entryCount) return UpdateIndexHeader();
-  _MFBasicIndexHeader h = m_header;
-  h.entryCount = m_stored;
-  IFileIO* io = GetIO();
-  return io && WriteHeader(io, h);
+  // The stored count moves on only with a header that counts the new records:
+  // after a failure, the next UpdateIndex writes them (again) and the header.
+  const ULONG before = m_stored;
+  bool ok = WriteIndexEntries(m_stored, end);
+  if (ok && m_stored >= m_entryCount) {
+    ok = UpdateIndexHeader();
+  } else if (ok) {
+    _MFBasicIndexHeader h = m_header;
+    h.entryCount = m_stored;
+    IFileIO* io = GetIO();
+    ok = io && WriteHeader(io, h);
+  }
+  if (!ok) m_stored = before;
+  return ok;
 }

@@ -423,6 +423,15 @@ TEST(BasicIndex, AutoUpdateAppendsRecordsWhoseMediaIsThere) {
   f.Log();
   EXPECT_TRUE(f.index->UpdateIndex());  // nothing new: nothing written
   EXPECT_TRUE(f.Log().empty());
+  // A header that could not be written is written by the next update, with the records again.
+  CountedEntry e(306, 0);
+  f.io.failAt[MemoryIO::kWrite] = f.io.calls[MemoryIO::kWrite] + 2;
+  EXPECT_FALSE(f.index->AddEntry(&e));
+  EXPECT_EQ(HeaderOf(f.io.bytes).entryCount, 4u);
+  EXPECT_TRUE(f.index->UpdateIndex());
+  EXPECT_EQ(f.Log(), (std::vector<std::string>{"Seek(672)", "Write(40)", "Seek(0)", "Write(128)", "Seek(672)",
+                                               "Write(40)", "Seek(0)", "Write(128)"}));
+  EXPECT_EQ(HeaderOf(f.io.bytes).entryCount, 5u);
   f.index->SetFlag(CMFBasicIndex::AutoUpdate, false);
   EXPECT_FALSE(f.index->IsSet(CMFBasicIndex::AutoUpdate));
   f.index->SetDataIO(nullptr);
