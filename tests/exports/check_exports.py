@@ -19,7 +19,9 @@ def native_exports(tool, lib):
         parts = line.split()
         if len(parts) >= 3:
             names.append(parts[2])
-    return [n for n in names if n not in ("_init", "_fini", "_edata", "_end", "__bss_start")]
+    # AddressSanitizer marks each exported variable with an __odr_asan.NAME symbol of its own.
+    return [n for n in names if n not in ("_init", "_fini", "_edata", "_end", "__bss_start")
+            and not n.startswith("__odr_asan")]
 
 
 def win32_exports(tool, lib):

@@ -8,6 +8,9 @@
 
 #include "ferrow.h"
 #include "qz.h"
+#ifdef QZ_HAVE_INDEX
+#include "host.h"
+#endif
 
 namespace {
 
@@ -111,11 +114,15 @@ int Run(const qz::Args& args) {
               Write(set + TEXT(".ini"),
                     "[Video]\r\nWidth=400,1920\r\nHeight=400,1080\r\nName=1000,Take one\r\n"
                     "[Timing]\r\nStart=2800,01:00:00:00\r\nSafe=3400,0,0,1920,1080\r\n");
+#ifdef QZ_HAVE_INDEX
+  // A genuine small AVI for the index steps.
+  made = made && Write(Join(work, "clip.avi"), qzindex::SampleAvi(16, 8, 30));
+#endif
   if (!made) return qz::Fail("demo", "cannot write the sample files under %s", plat::Utf8(work).c_str());
   qz::Out("qz demo: working in %s\n", plat::Utf8(work).c_str());
 
   const wstring notes = Join(work, "notes.txt"), packed = Join(work, "notes.zq"), unpacked = Join(work, "notes.out");
-  const std::vector<Step> steps = {
+  std::vector<Step> steps = {
       // Paths: every form Ferrow reads, and one that it refuses.
       {{TEXT("path"), TEXT("C:\\clips\\take1.avi"), TEXT("\\\\server\\media\\clips\\take1.avi"),
         TEXT("\\\\?\\UNC\\server\\media\\take2.mov"), TEXT("media://server/clips/take1.avi")},
@@ -140,6 +147,15 @@ int Run(const qz::Args& args) {
       {{TEXT("settings"), set, TEXT("rm"), TEXT("Timing")}, 0},
       {{TEXT("settings"), set, TEXT("list")}, 0},
   };
+#ifdef QZ_HAVE_INDEX
+  // Media indexes: an AVI indexed, shown and verified; the same file as raw frames against the wrong index.
+  const wstring clip = Join(work, "clip.avi");
+  steps.push_back({{TEXT("index"), TEXT("build"), clip}, 0});
+  steps.push_back({{TEXT("index"), TEXT("show"), clip + TEXT(".idx"), TEXT("--entries"), TEXT("0:5")}, 0});
+  steps.push_back({{TEXT("index"), TEXT("verify"), clip + TEXT(".idx"), clip}, 0});
+  steps.push_back({{TEXT("index"), TEXT("build"), clip, TEXT("--raw"), TEXT("392"), TEXT("-o"), Join(work, "clip.raw.idx")}, 0});
+  steps.push_back({{TEXT("index"), TEXT("verify"), clip + TEXT(".idx"), notes}, 1});
+#endif
   int unexpected = 0;
   for (const Step& step : steps)
     if (RunStep(step) != step.expected) ++unexpected;
