@@ -53,6 +53,11 @@ Addr BaseOf(Addr a) {
   return VirtualQuery(reinterpret_cast<LPCVOID>(a), &mi, sizeof mi) ? reinterpret_cast<Addr>(mi.AllocationBase) : 0;
 }
 
+// A word of another frame (under AddressSanitizer perhaps in a guard zone).
+__attribute__((no_sanitize("address"))) Addr StackWord(Addr frame, int index) {
+  return reinterpret_cast<const volatile Addr*>(frame)[index];
+}
+
 // What the walker prints for frame i: the heading with the module and offset,
 // the argument words (as they are now), the RVA line of a PE image, the
 // nearest of `exports` (not known: nothing after the RVA line).
@@ -61,7 +66,7 @@ std::string FrameText(int i, Addr code, Addr frame, const char* module, const st
   std::string s = plat::FormatAS("\r%3d) ", i) + plat::FormatAS(kWordHex, code) + "()=" + module + "+" +
                   plat::FormatAS(kOffsetHex, code - base) + "(";
   for (int k = 0; k < 5; ++k)
-    s += (k ? "," : "") + plat::FormatAS(kWordHex, reinterpret_cast<const Addr*>(frame)[2 + k]);
+    s += (k ? "," : "") + plat::FormatAS(kWordHex, StackWord(frame, 2 + k));
   s += ")\r";
   const BYTE* b = reinterpret_cast<const BYTE*>(base);
   if (pe::Load<WORD>(b) == pe::kDosMagic) {

@@ -33,7 +33,6 @@ def main():
     ap.add_argument("kind", choices=["native", "win32"])
     ap.add_argument("qz")
     ap.add_argument("--emulator", default=None)
-    ap.add_argument("--no-fault", action="store_true", help="skip the child that faults")
     a = ap.parse_args()
     qz = ([a.emulator] if a.emulator else []) + [a.qz]
     shown = {
@@ -64,14 +63,13 @@ def main():
         dump = os.path.join(work, "crash.dmp")
         if a.kind == "win32":
             dump = "Z:" + dump.replace("/", "\\")
-        if not a.no_fault:
-            fault = run("trace", "--fault", "--dump", dump)
-            if fault.returncode != 0 or "exception C0000005" not in fault.stdout:
-                problems.append("qz trace --fault: status %d, %r" % (fault.returncode, fault.stdout + fault.stderr))
-            check_names("qz trace --fault", fault.stdout)
-            again = run("dump", dump)
-            if again.returncode != 0 or frames(again.stdout) != frames(fault.stdout):
-                problems.append("qz dump does not show the trace again: %r" % (again.stdout + again.stderr))
+        fault = run("trace", "--fault", "--dump", dump)
+        if fault.returncode != 0 or "exception C0000005" not in fault.stdout:
+            problems.append("qz trace --fault: status %d, %r" % (fault.returncode, fault.stdout + fault.stderr))
+        check_names("qz trace --fault", fault.stdout)
+        again = run("dump", dump)
+        if again.returncode != 0 or frames(again.stdout) != frames(fault.stdout):
+            problems.append("qz dump does not show the trace again: %r" % (again.stdout + again.stderr))
 
         plain = os.path.join(work, "plain.txt")
         with open(plain, "wb") as f:
