@@ -7,6 +7,9 @@
 //  - GetAddressInfo of addresses inside a library of 2,000 exported functions
 //    (an ELF image: its dynamic symbols) and inside a PE image of as many
 //    exports made in memory, beside dladdr on the library.
+#include "dravel.h"
+
+#include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -18,11 +21,8 @@
 #include <string>
 #include <vector>
 
-#include <benchmark/benchmark.h>
-
 #include "brellu.h"
 #include "diagnostics/pe_format.h"
-#include "dravel.h"
 
 extern "C" const void* const* Exports2000();
 
@@ -110,16 +110,19 @@ std::vector<DRAVEL_ADDRESS> LibraryFunctions() {
   return f;
 }
 
-void BM_GetAddressInfoElf(benchmark::State& state) {
-  const auto addresses = Addresses(LibraryFunctions());
+// GetAddressInfo of the addresses in turn; an error when the last one was not
+// named by an export that begins with `shown`.
+void AddressInfos(benchmark::State& state, const std::vector<DRAVEL_ADDRESS>& addresses, const char* shown) {
   AddressInfo info;
   size_t i = 0;
   for (auto _ : state) {
     GetAddressInfo(addresses[i++ % addresses.size()], &info);
     benchmark::DoNotOptimize(info.DistanceBelow);
   }
-  if (std::strncmp(info.ExportBelow, "Exported", 8) != 0) state.SkipWithError("the export was not named");
+  if (std::strncmp(info.ExportBelow, shown, std::strlen(shown)) != 0) state.SkipWithError("the export was not named");
 }
+
+void BM_GetAddressInfoElf(benchmark::State& state) { AddressInfos(state, Addresses(LibraryFunctions()), "Exported"); }
 
 void BM_Dladdr(benchmark::State& state) {
   const auto addresses = Addresses(LibraryFunctions());
@@ -192,14 +195,7 @@ class PeImage {
 
 void BM_GetAddressInfoPe(benchmark::State& state) {
   PeImage image;
-  const auto addresses = Addresses(image.Functions());
-  AddressInfo info;
-  size_t i = 0;
-  for (auto _ : state) {
-    GetAddressInfo(addresses[i++ % addresses.size()], &info);
-    benchmark::DoNotOptimize(info.DistanceBelow);
-  }
-  if (std::strncmp(info.ExportBelow, "__stdcall Exported", 18) != 0) state.SkipWithError("the export was not named");
+  AddressInfos(state, Addresses(image.Functions()), "__stdcall Exported");
 }
 
 BENCHMARK(BM_GetAddressInfoElf);

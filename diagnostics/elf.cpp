@@ -91,7 +91,10 @@ bool ReadImage(Addr base, Addr address, ElfImage& image, bool& elf) {
   if (first || !inCode || !dynamic) return false;
   // The loader may have relocated the table addresses in place (they then lie
   // at or above the base); otherwise they are addresses of the image.
-  auto Where = [&](DWORDLONG v) { return static_cast<Addr>(v) >= base ? static_cast<Addr>(v) : image.bias + static_cast<Addr>(v); };
+  auto Where = [&](DWORDLONG value) {
+    const Addr v = static_cast<Addr>(value);
+    return v >= base ? v : image.bias + v;
+  };
   Addr hash = 0, gnuHash = 0;
   for (const BYTE* d = reinterpret_cast<const BYTE*>(image.bias + dynamic);; d += sizeof(Dynamic)) {
     const auto e = Load<Dynamic>(d);
@@ -108,10 +111,14 @@ bool ReadImage(Addr base, Addr address, ElfImage& image, bool& elf) {
   return image.count != 0;
 }
 
+Symbol SymbolAt(const ElfImage& image, DWORD index) {
+  return Load<Symbol>(reinterpret_cast<const BYTE*>(image.symbols) + static_cast<size_t>(index) * sizeof(Symbol));
+}
+
 // Nearest defined functions below and above.
 void Search(const ElfImage& image, Addr address, NearestIndices& found) {
   for (DWORD i = 0; i < image.count; ++i) {
-    const auto s = Load<Symbol>(reinterpret_cast<const BYTE*>(image.symbols) + static_cast<size_t>(i) * sizeof(Symbol));
+    const auto s = SymbolAt(image, i);
     if ((s.st_info & 0xF) != kSttFunc || s.st_shndx == 0 || s.st_value == 0) continue;
     found.Consider(image.bias + static_cast<Addr>(s.st_value), address, i);
   }
@@ -121,7 +128,7 @@ void Search(const ElfImage& image, Addr address, NearestIndices& found) {
 bool ReadableName(const ElfImage& image, DWORD index, char* out) {
   char raw[1024] = {};  // mangled names run long; demangling needs all of one
   bool read = plat::Guarded([&] {
-    const auto s = Load<Symbol>(reinterpret_cast<const BYTE*>(image.symbols) + static_cast<size_t>(index) * sizeof(Symbol));
+    const auto s = SymbolAt(image, index);
     if (s.st_name >= image.stringsSize) return;
     const char* name = reinterpret_cast<const char*>(image.strings + s.st_name);
     for (size_t i = 0; i < sizeof raw - 1 && name[i]; ++i) raw[i] = name[i];

@@ -61,8 +61,9 @@ void Search(const PeImage& image, Addr address, NearestIndices& found) {
     Addr f = image.base + rva;
     if (f >= image.exportStart && f < image.exportEnd) continue;  // a forwarder: a name, not code
     // Incremental linking puts a relative jump in front of functions.
-    if (*reinterpret_cast<const BYTE*>(f) == 0xE9) {
-      Addr target = f + 5 + static_cast<Addr>(static_cast<LONG_PTR>(pe::Load<LONG>(reinterpret_cast<const BYTE*>(f) + 1)));
+    const BYTE* code = reinterpret_cast<const BYTE*>(f);
+    if (*code == 0xE9) {
+      const Addr target = f + 5 + static_cast<Addr>(static_cast<LONG_PTR>(pe::Load<LONG>(code + 1)));
       if (InCode(image, target)) f = target;
     }
     found.Consider(f, address, i);

@@ -36,9 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (first[0] != '?') Fail("only names that begin with ? are left unchanged");
   } else if (first[0] == '_') {
     const size_t at = first.rfind('@');
-    const std::string expected = at == std::string::npos
-                                     ? "__cdecl " + first.substr(1)
-                                     : "__stdcall " + first.substr(1, at - 1) + "(" + first.substr(at + 1) + " byte(s))";
+    const std::string expected =
+        at == std::string::npos ? "__cdecl " + first.substr(1)
+                                : "__stdcall " + first.substr(1, at - 1) + "(" + first.substr(at + 1) + " byte(s))";
     if (expected.substr(0, 255) != out) Fail("an underscore name does not read as its call");
   } else if (first[0] != '?') {
     if (("pascal " + first).substr(0, 255) != out) Fail("a plain name is not \"pascal \" and the name");

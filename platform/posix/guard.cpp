@@ -4,14 +4,15 @@
 // exception to its top-level filter, with the exception record and the
 // registers of the fault; what the filter does not handle goes on to the
 // handler that was there before (the default action, or a sanitizer's).
-#include "../win32.h"
+#include <signal.h>
+#include <ucontext.h>
 
 #include <atomic>
 #include <csetjmp>
 #include <cstring>
 #include <mutex>
-#include <signal.h>
-#include <ucontext.h>
+
+#include "../win32.h"
 
 namespace plat {
 namespace {
@@ -34,40 +35,52 @@ int SlotOf(int sig) {
 
 // The exception code and parameters Windows reports for such a fault.
 void Describe(int sig, const siginfo_t* info, const ucontext_t* uc, EXCEPTION_RECORD& r) {
-  const ULONG_PTR address = reinterpret_cast<ULONG_PTR>(info->si_addr);
-  // The page-fault error code: bit 1 a write, bit 4 an instruction fetch.
-  const ULONG_PTR err = static_cast<ULONG_PTR>(uc->uc_mcontext.gregs[REG_ERR]);
-  const ULONG_PTR access = (err & 16) ? 8 : (err & 2) ? 1 : 0;
+  // Faults of memory say how (from the page-fault error code: bit 1 a write,
+  // bit 4 an instruction fetch) and where.
+  auto MemoryFault = [&](DWORD code) {
+    const ULONG_PTR err = static_cast<ULONG_PTR>(uc->uc_mcontext.gregs[REG_ERR]);
+    r.ExceptionCode = code;
+    r.NumberParameters = 2;
+    r.ExceptionInformation[0] = (err & 16) ? 8 : (err & 2) ? 1 : 0;
+    r.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(info->si_addr);
+  };
   switch (sig) {
     case SIGSEGV:
-      r.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
-      r.NumberParameters = 2;
-      r.ExceptionInformation[0] = access;
-      r.ExceptionInformation[1] = address;
+      MemoryFault(EXCEPTION_ACCESS_VIOLATION);
       break;
     case SIGBUS:
-      if (info->si_code == BUS_ADRALN) {
+      if (info->si_code == BUS_ADRALN)
         r.ExceptionCode = EXCEPTION_DATATYPE_MISALIGNMENT;
-      } else {
-        r.ExceptionCode = EXCEPTION_IN_PAGE_ERROR;
-        r.NumberParameters = 2;
-        r.ExceptionInformation[0] = access;
-        r.ExceptionInformation[1] = address;
-      }
+      else
+        MemoryFault(EXCEPTION_IN_PAGE_ERROR);
       break;
     case SIGILL:
       r.ExceptionCode = info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG ? EXCEPTION_PRIV_INSTRUCTION
-                                                                                 : EXCEPTION_ILLEGAL_INSTRUCTION;
+                                                                                   : EXCEPTION_ILLEGAL_INSTRUCTION;
       break;
     default:  // SIGFPE
       switch (info->si_code) {
-        case FPE_INTDIV: r.ExceptionCode = EXCEPTION_INT_DIVIDE_BY_ZERO; break;
-        case FPE_INTOVF: r.ExceptionCode = EXCEPTION_INT_OVERFLOW; break;
-        case FPE_FLTDIV: r.ExceptionCode = EXCEPTION_FLT_DIVIDE_BY_ZERO; break;
-        case FPE_FLTOVF: r.ExceptionCode = EXCEPTION_FLT_OVERFLOW; break;
-        case FPE_FLTUND: r.ExceptionCode = EXCEPTION_FLT_UNDERFLOW; break;
-        case FPE_FLTRES: r.ExceptionCode = EXCEPTION_FLT_INEXACT_RESULT; break;
-        default: r.ExceptionCode = EXCEPTION_FLT_INVALID_OPERATION; break;
+        case FPE_INTDIV:
+          r.ExceptionCode = EXCEPTION_INT_DIVIDE_BY_ZERO;
+          break;
+        case FPE_INTOVF:
+          r.ExceptionCode = EXCEPTION_INT_OVERFLOW;
+          break;
+        case FPE_FLTDIV:
+          r.ExceptionCode = EXCEPTION_FLT_DIVIDE_BY_ZERO;
+          break;
+        case FPE_FLTOVF:
+          r.ExceptionCode = EXCEPTION_FLT_OVERFLOW;
+          break;
+        case FPE_FLTUND:
+          r.ExceptionCode = EXCEPTION_FLT_UNDERFLOW;
+          break;
+        case FPE_FLTRES:
+          r.ExceptionCode = EXCEPTION_FLT_INEXACT_RESULT;
+          break;
+        default:
+          r.ExceptionCode = EXCEPTION_FLT_INVALID_OPERATION;
+          break;
       }
       break;
   }

@@ -64,14 +64,17 @@ class ProcLines {
   size_t pos_ = 0, len_ = 0;
 };
 
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 uint64_t Hex(const char*& p) {
   uint64_t v = 0;
-  for (;; ++p) {
-    char c = *p;
-    int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-    if (d < 0) return v;
-    v = v * 16 + static_cast<unsigned>(d);
-  }
+  for (int d; (d = HexDigit(*p)) >= 0; ++p) v = v * 16 + static_cast<unsigned>(d);
+  return v;
 }
 
 uint64_t Decimal(const char*& p) {

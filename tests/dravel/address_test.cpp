@@ -102,7 +102,9 @@ struct InImage {
 
 class MappedPe : public ::testing::TestWithParam<InImage> {
  protected:
-  static void SetUpTestSuite() { file_ = new std::string(testsupport::ReadBytes(dravel_test::DataDir() / "order.dll")); }
+  static void SetUpTestSuite() {
+    file_ = new std::string(testsupport::ReadBytes(dravel_test::DataDir() / "order.dll"));
+  }
   static void TearDownTestSuite() { delete file_; }
   static std::string* file_;
 };

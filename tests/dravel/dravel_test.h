@@ -51,7 +51,8 @@ inline std::string Bytes(const U16& text) {
 // n bytes that end where an inaccessible page begins (read-only on request).
 class EdgeBuffer {
  public:
-  explicit EdgeBuffer(size_t n) : base_(static_cast<BYTE*>(VirtualAlloc(nullptr, 2 * 65536, MEM_COMMIT, PAGE_READWRITE))) {
+  explicit EdgeBuffer(size_t n)
+      : base_(static_cast<BYTE*>(VirtualAlloc(nullptr, 2 * 65536, MEM_COMMIT, PAGE_READWRITE))) {
     DWORD old;
     VirtualProtect(base_ + 65536, 65536, PAGE_NOACCESS, &old);
     data_ = base_ + 65536 - n;

@@ -12,7 +12,7 @@ bool ShowDumpFile(const char* command, const plat::wstring& path) {
     Fail(command, "%s: %s", name.c_str(), why.c_str());
     return false;
   }
-  if (bytes.size() < 2 || static_cast<unsigned char>(bytes[0]) != 0xFF || static_cast<unsigned char>(bytes[1]) != 0xFE) {
+  if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) {
     Fail(command, "%s: not a dump file (%s)", name.c_str(),
          bytes.empty() ? "it is empty" : "it does not start with the UTF-16 byte-order mark FF FE");
     return false;

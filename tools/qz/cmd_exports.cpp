@@ -116,8 +116,8 @@ std::vector<Export> ReadExports(const PeFile& file, std::string& why, std::strin
   const BYTE* functions = file.At(dir.AddressOfFunctions, dir.NumberOfFunctions * 4);
   const BYTE* names = file.At(dir.AddressOfNames, dir.NumberOfNames * 4);
   const BYTE* ordinals = file.At(dir.AddressOfNameOrdinals, dir.NumberOfNames * 2);
-  if (dir.NumberOfFunctions > 65536 || dir.NumberOfNames > dir.NumberOfFunctions || (dir.NumberOfFunctions && !functions) ||
-      (dir.NumberOfNames && (!names || !ordinals))) {
+  if (dir.NumberOfFunctions > 65536 || dir.NumberOfNames > dir.NumberOfFunctions ||
+      (dir.NumberOfFunctions && !functions) || (dir.NumberOfNames && (!names || !ordinals))) {
     why = "damaged: the export tables do not fit the file";
     return out;
   }

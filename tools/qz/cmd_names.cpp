@@ -19,7 +19,8 @@ const char kUsage[] =
 // Export names are bytes in the ANSI code page; the console wants UTF-8.
 std::string Ansi(const plat::wstring& w) {
   std::string out(w.size() * 2 + 1, '\0');
-  int n = w.empty() ? 0 : WideCharToMultiByte(CP_ACP, 0, w.data(), int(w.size()), &out[0], int(out.size()), nullptr, nullptr);
+  int n = w.empty() ? 0
+                    : WideCharToMultiByte(CP_ACP, 0, w.data(), int(w.size()), &out[0], int(out.size()), nullptr, nullptr);
   out.resize(n > 0 ? size_t(n) : 0);
   return out;
 }

@@ -37,7 +37,10 @@ const char kUsage[] =
     "Exit status 1 when no trace could be made (or, with --fault, when the child\n"
     "did not end by its fault).\n";
 
-__attribute__((noinline)) DRAVEL_ADDRESS Here() { return reinterpret_cast<DRAVEL_ADDRESS>(__builtin_return_address(0)); }
+// An address inside the caller, for a walk that starts there.
+__attribute__((noinline)) DRAVEL_ADDRESS Here() {
+  return reinterpret_cast<DRAVEL_ADDRESS>(__builtin_return_address(0));
+}
 
 // The child's filter: the fault's code and address, the trace, then the dump
 // file closed, because a process that ends by its fault unloads nothing.

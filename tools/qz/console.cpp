@@ -111,7 +111,8 @@ bool ReadWholeFile(const plat::wstring& path, std::string& bytes, std::string& w
   } else if (ok) {
     bytes.resize(static_cast<size_t>(size.QuadPart));
     DWORD got = 0;
-    ok = bytes.empty() || (ReadFile(h, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size());
+    ok = bytes.empty() ||
+         (ReadFile(h, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size());
     if (!ok) why = "cannot be read";
   }
   CloseHandle(h);
