@@ -19,8 +19,10 @@ int Run(const qz::Args& args) {
   SYSTEM_INFO si;
   GetSystemInfo(&si);
   const double page = si.dwPageSize;
+  // A count of 0xFFFFFFFF is where 32 bits end: there may be more (64-bit address spaces).
   auto Row = [&](const char* label, DWORD pages) {
-    qz::Out("  %-26s %12u pages %12.1f MiB\n", label, pages, pages * page / (1024.0 * 1024.0));
+    qz::Out("  %-26s %12u pages %12.1f MiB%s\n", label, pages, pages * page / (1024.0 * 1024.0),
+            pages == 0xFFFFFFFFu ? " or more" : "");
   };
   qz::Out("page size %u bytes\n", si.dwPageSize);
   Row("physical memory", info.dwTotalPhysPages);
