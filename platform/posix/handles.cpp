@@ -6,33 +6,48 @@
 namespace posix {
 
 namespace {
-std::mutex g_mutex;
-std::unordered_map<uintptr_t, std::shared_ptr<Object>> g_table;
-uintptr_t g_next = 0x40;
+
+// The table outlives every library's unload work, as the kernel's handles
+// outlive DLL detach on Windows: it is never destroyed. (A library loaded at
+// run time unloads after the exit handlers of the libraries it brought in,
+// among them the destructors of their statics.)
+struct Table {
+  std::mutex mutex;
+  std::unordered_map<uintptr_t, std::shared_ptr<Object>> objects;
+  uintptr_t next = 0x40;
+};
+Table& Handles() {
+  static Table* table = new Table;
+  return *table;
+}
+
 }  // namespace
 
 HANDLE InsertHandle(std::shared_ptr<Object> object) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  while (g_table.count(g_next)) g_next += 4;
-  uintptr_t h = g_next;
-  g_next += 4;
-  if (g_next >= 0x7FFFFFF0u) g_next = 0x40;
-  g_table.emplace(h, std::move(object));
+  Table& t = Handles();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  while (t.objects.count(t.next)) t.next += 4;
+  uintptr_t h = t.next;
+  t.next += 4;
+  if (t.next >= 0x7FFFFFF0u) t.next = 0x40;
+  t.objects.emplace(h, std::move(object));
   return reinterpret_cast<HANDLE>(h);
 }
 
 std::shared_ptr<Object> LookupHandle(HANDLE h) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  auto it = g_table.find(reinterpret_cast<uintptr_t>(h));
-  return it == g_table.end() ? nullptr : it->second;
+  Table& t = Handles();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  auto it = t.objects.find(reinterpret_cast<uintptr_t>(h));
+  return it == t.objects.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<Object> RemoveHandle(HANDLE h) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  auto it = g_table.find(reinterpret_cast<uintptr_t>(h));
-  if (it == g_table.end()) return nullptr;
+  Table& t = Handles();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  auto it = t.objects.find(reinterpret_cast<uintptr_t>(h));
+  if (it == t.objects.end()) return nullptr;
   std::shared_ptr<Object> object = std::move(it->second);
-  g_table.erase(it);
+  t.objects.erase(it);
   return object;
 }
 

@@ -47,6 +47,11 @@ inline void SetFileTime64(FILETIME* ft, ULONGLONG t) {
   ft->dwHighDateTime = static_cast<DWORD>(t >> 32);
 }
 
+// ---- procfs.cpp ----
+// The region of the process's map that holds the page at `a` (VirtualQuery's
+// answer for memory that VirtualAlloc did not make); false with the last error set.
+bool QueryProcessMap(uintptr_t a, PMEMORY_BASIC_INFORMATION info);
+
 // ---- attributes.cpp: a file as Windows sees it ----
 //
 // Read-only of a file is the owner's write permission, so that other programs

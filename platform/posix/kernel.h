@@ -86,6 +86,7 @@ PLATFORM_API BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 PLATFORM_API SIZE_T WINAPI HeapSize(HANDLE heap, DWORD flags, LPCVOID block);
 PLATFORM_API void WINAPI GetSystemInfo(LPSYSTEM_INFO info);
 PLATFORM_API void WINAPI GlobalMemoryStatus(LPMEMORYSTATUS status);
+PLATFORM_API BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX status);
 
 // sync.cpp: critical sections, interlocked arithmetic, thread-local slots, threads
 PLATFORM_API void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs);
@@ -118,6 +119,10 @@ PLATFORM_API BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL ad
 PLATFORM_API LPWSTR WINAPI GetCommandLineW(void);
 PLATFORM_API LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR commandLine, int* count);
 PLATFORM_API HANDLE WINAPI LocalFree(HANDLE block);
+
+// guard.cpp: the filter of faults no guard catches (SIGSEGV, SIGBUS, SIGILL,
+// SIGFPE), called with the exception record and the registers of the fault
+PLATFORM_API LPTOP_LEVEL_EXCEPTION_FILTER WINAPI SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
 
 // codepage.cpp: conversions between UTF-16 and the ANSI code page (Windows-1252) or UTF-8
 PLATFORM_API int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR in, int inLength, LPWSTR out,

@@ -5,10 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -33,11 +31,6 @@ int ToProt(DWORD protect) {
     case PAGE_EXECUTE_WRITECOPY: return PROT_READ | PROT_WRITE | PROT_EXEC;
     default: return -1;
   }
-}
-
-DWORD FromProt(bool r, bool w, bool x) {
-  if (x) return w ? PAGE_EXECUTE_READWRITE : r ? PAGE_EXECUTE_READ : PAGE_EXECUTE;
-  return w ? PAGE_READWRITE : r ? PAGE_READONLY : PAGE_NOACCESS;
 }
 
 // The regions VirtualAlloc made, each with its pages' states kept as runs of
@@ -246,46 +239,8 @@ SIZE_T WINAPI VirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMATION info, SIZE
       return sizeof *info;
     }
   }
-  // Anything else: the process's own map. A file mapping's allocation base is
-  // the start of the first mapping of the same file (a module's image base).
-  std::ifstream maps("/proc/self/maps");
-  std::string line;
-  uintptr_t prevEnd = 0;
-  std::string firstPathOf;
-  uintptr_t firstStartOfPath = 0;
-  while (std::getline(maps, line)) {
-    std::istringstream in(line);
-    std::string range, perms, offset, dev, inode, path;
-    in >> range >> perms >> offset >> dev >> inode;
-    std::getline(in >> std::ws, path);
-    uintptr_t start = std::stoull(range.substr(0, range.find('-')), nullptr, 16);
-    uintptr_t end = std::stoull(range.substr(range.find('-') + 1), nullptr, 16);
-    if (path != firstPathOf || path.empty()) {
-      firstPathOf = path;
-      firstStartOfPath = start;
-    }
-    if (a < start) {
-      // A hole: free address space.
-      info->BaseAddress = reinterpret_cast<void*>(a);
-      info->RegionSize = start - (a > prevEnd ? a : prevEnd);
-      info->State = MEM_FREE;
-      info->Protect = PAGE_NOACCESS;
-      return sizeof *info;
-    }
-    if (a < end) {
-      info->BaseAddress = reinterpret_cast<void*>(a);
-      info->AllocationBase = reinterpret_cast<void*>(path.empty() || path[0] == '[' ? start : firstStartOfPath);
-      info->RegionSize = end - a;
-      info->State = MEM_COMMIT;
-      info->Protect = FromProt(perms[0] == 'r', perms[1] == 'w', perms[2] == 'x');
-      info->AllocationProtect = info->Protect;
-      info->Type = path.empty() || path[0] == '[' ? MEM_PRIVATE : MEM_IMAGE;
-      return sizeof *info;
-    }
-    prevEnd = end;
-  }
-  SetLastError(ERROR_INVALID_PARAMETER);
-  return 0;
+  // Anything else: the process's own map.
+  return posix::QueryProcessMap(a, info) ? sizeof *info : 0;
 }
 
 HANDLE WINAPI GetProcessHeap(void) { return &g_processHeap; }
@@ -375,32 +330,6 @@ SIZE_T WINAPI HeapSize(HANDLE heap, DWORD, LPCVOID block) {
     return static_cast<SIZE_T>(-1);
   }
   return b->size;
-}
-
-void WINAPI GetSystemInfo(LPSYSTEM_INFO info) {
-  std::memset(info, 0, sizeof *info);
-  info->wProcessorArchitecture = 9;  // PROCESSOR_ARCHITECTURE_AMD64
-  info->dwPageSize = static_cast<DWORD>(PageSize());
-  info->lpMinimumApplicationAddress = reinterpret_cast<void*>(0x10000);
-  info->lpMaximumApplicationAddress = reinterpret_cast<void*>(0x7ffffffeffffULL);
-  info->dwNumberOfProcessors = static_cast<DWORD>(sysconf(_SC_NPROCESSORS_ONLN));
-  info->dwActiveProcessorMask = (info->dwNumberOfProcessors >= 64) ? ~DWORD_PTR(0)
-                                                                   : (DWORD_PTR(1) << info->dwNumberOfProcessors) - 1;
-  info->dwAllocationGranularity = 65536;
-  info->dwProcessorType = 8664;
-}
-
-void WINAPI GlobalMemoryStatus(LPMEMORYSTATUS status) {
-  std::memset(status, 0, sizeof *status);
-  status->dwLength = sizeof *status;
-  long pages = sysconf(_SC_PHYS_PAGES), avail = sysconf(_SC_AVPHYS_PAGES);
-  status->dwTotalPhys = static_cast<SIZE_T>(pages) * PageSize();
-  status->dwAvailPhys = static_cast<SIZE_T>(avail) * PageSize();
-  status->dwMemoryLoad = pages > 0 ? static_cast<DWORD>(100 - avail * 100 / pages) : 0;
-  status->dwTotalPageFile = status->dwTotalPhys;
-  status->dwAvailPageFile = status->dwAvailPhys;
-  status->dwTotalVirtual = static_cast<SIZE_T>(0x7ffffffe0000ULL);
-  status->dwAvailVirtual = status->dwTotalVirtual;
 }
 
 }  // extern "C"

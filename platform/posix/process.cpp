@@ -18,6 +18,19 @@ extern char** environ;
 
 namespace {
 
+// A process ended by a signal: a fault ends with its exception code, as a
+// process ended by an unhandled exception does on Windows; another signal
+// gives 0xC0000000 plus its number.
+DWORD ExitCodeOfSignal(int sig) {
+  switch (sig) {
+    case SIGSEGV: return EXCEPTION_ACCESS_VIOLATION;
+    case SIGBUS: return EXCEPTION_IN_PAGE_ERROR;
+    case SIGILL: return EXCEPTION_ILLEGAL_INSTRUCTION;
+    case SIGFPE: return EXCEPTION_INT_DIVIDE_BY_ZERO;
+    default: return 0xC0000000u | static_cast<DWORD>(sig);
+  }
+}
+
 struct Process : posix::Object {
   pid_t pid = -1;
   bool exited = false;
@@ -33,7 +46,7 @@ struct Process : posix::Object {
     } while (r < 0 && errno == EINTR);
     if (r != pid) return false;
     exited = true;
-    exitCode = WIFEXITED(status) ? static_cast<DWORD>(WEXITSTATUS(status)) : 0xC0000000u | WTERMSIG(status);
+    exitCode = WIFEXITED(status) ? static_cast<DWORD>(WEXITSTATUS(status)) : ExitCodeOfSignal(WTERMSIG(status));
     return true;
   }
   ~Process() override {
@@ -89,6 +102,41 @@ void OnInterrupt(int sig) {
   if (h && h(sig == SIGINT ? CTRL_C_EVENT : CTRL_BREAK_EVENT)) return;
   signal(sig, SIG_DFL);
   raise(sig);
+}
+
+// The file of the loaded object whose image starts at `base` (its handle, the
+// start of its first mapping); the program itself has no name of its own here.
+bool ModulePath(uintptr_t base, std::string& path) {
+  struct Search {
+    uintptr_t base;
+    const char* name;
+    bool found;
+  } search = {base, nullptr, false};
+  dl_iterate_phdr(
+      [](struct dl_phdr_info* info, size_t, void* data) {
+        Search* s = static_cast<Search*>(data);
+        for (int i = 0; i < info->dlpi_phnum; ++i) {
+          if (info->dlpi_phdr[i].p_type != PT_LOAD) continue;
+          const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+          uintptr_t start = (info->dlpi_addr + info->dlpi_phdr[i].p_vaddr) & ~(page - 1);
+          if (start != s->base) return 0;
+          s->name = info->dlpi_name;
+          s->found = true;
+          return 1;
+        }
+        return 0;
+      },
+      &search);
+  if (!search.found) return false;
+  if (search.name && *search.name) {
+    path = search.name;
+    return true;
+  }
+  char exe[4096];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return false;
+  path.assign(exe, n);
+  return true;
 }
 
 }  // namespace
@@ -193,13 +241,9 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
     ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (n <= 0) return posix::FailErrno();
     path.assign(exe, n);
-  } else {
-    Dl_info info;
-    if (!dladdr(module, &info) || !info.dli_fname) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return 0;
-    }
-    path = info.dli_fname;
+  } else if (!ModulePath(reinterpret_cast<uintptr_t>(module), path)) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
   }
   plat::wstring w = posix::FromNative(path);
   if (size == 0) {

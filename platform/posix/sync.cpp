@@ -11,6 +11,12 @@ static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION::opaque), "mute
 
 namespace {
 pthread_mutex_t* Mutex(LPCRITICAL_SECTION cs) { return reinterpret_cast<pthread_mutex_t*>(cs->opaque); }
+
+// The kernel's id of the thread, asked once per thread: it is read on every
+// print of the dump output, where a system call would cost more than the rest.
+// The thread of a forked child is another one, so the child asks again.
+__attribute__((tls_model("initial-exec"))) thread_local DWORD t_threadId = 0;
+const int g_forgetIdInChild = pthread_atfork(nullptr, nullptr, [] { t_threadId = 0; });
 }  // namespace
 
 extern "C" {
@@ -55,7 +61,11 @@ BOOL WINAPI TlsSetValue(DWORD index, LPVOID value) {
   return pthread_setspecific(static_cast<pthread_key_t>(index), value) == 0;
 }
 
-DWORD WINAPI GetCurrentThreadId(void) { return static_cast<DWORD>(syscall(SYS_gettid)); }
+DWORD WINAPI GetCurrentThreadId(void) {
+  DWORD& id = t_threadId;
+  if (!id) id = static_cast<DWORD>(syscall(SYS_gettid));
+  return id;
+}
 DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
 
 }  // extern "C"

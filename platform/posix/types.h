@@ -33,6 +33,7 @@ typedef int32_t INT;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef uint64_t DWORD64;
+typedef uint64_t DWORDLONG;
 typedef uintptr_t ULONG_PTR;
 typedef uintptr_t DWORD_PTR;
 typedef uintptr_t SIZE_T;
@@ -207,6 +208,49 @@ typedef struct _MEMORYSTATUS {
   SIZE_T dwAvailVirtual;
 } MEMORYSTATUS, *LPMEMORYSTATUS;
 
+// The memory figures of GlobalMemoryStatusEx: 64-bit byte counts on every target.
+typedef struct _MEMORYSTATUSEX {
+  DWORD dwLength;
+  DWORD dwMemoryLoad;
+  DWORDLONG ullTotalPhys;
+  DWORDLONG ullAvailPhys;
+  DWORDLONG ullTotalPageFile;
+  DWORDLONG ullAvailPageFile;
+  DWORDLONG ullTotalVirtual;
+  DWORDLONG ullAvailVirtual;
+  DWORDLONG ullAvailExtendedVirtual;
+} MEMORYSTATUSEX, *LPMEMORYSTATUSEX;
+static_assert(sizeof(MEMORYSTATUSEX) == 64, "MEMORYSTATUSEX has its Windows size");
+
+// ---- exceptions ----
+#define EXCEPTION_MAXIMUM_PARAMETERS 15
+typedef struct _EXCEPTION_RECORD {
+  DWORD ExceptionCode;
+  DWORD ExceptionFlags;
+  struct _EXCEPTION_RECORD* ExceptionRecord;
+  PVOID ExceptionAddress;
+  DWORD NumberParameters;
+  ULONG_PTR ExceptionInformation[EXCEPTION_MAXIMUM_PARAMETERS];
+} EXCEPTION_RECORD, *PEXCEPTION_RECORD;
+
+// The processor state of an x86-64 thread at an exception: the integer
+// registers, named and ordered as Windows x64 has them.
+typedef struct _CONTEXT {
+  DWORD ContextFlags;
+  DWORD EFlags;
+  DWORD64 Rax, Rcx, Rdx, Rbx, Rsp, Rbp, Rsi, Rdi;
+  DWORD64 R8, R9, R10, R11, R12, R13, R14, R15;
+  DWORD64 Rip;
+} CONTEXT, *PCONTEXT;
+
+typedef struct _EXCEPTION_POINTERS {
+  PEXCEPTION_RECORD ExceptionRecord;
+  PCONTEXT ContextRecord;
+} EXCEPTION_POINTERS, *PEXCEPTION_POINTERS;
+
+typedef LONG(WINAPI* PTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS* info);
+typedef PTOP_LEVEL_EXCEPTION_FILTER LPTOP_LEVEL_EXCEPTION_FILTER;
+
 typedef struct _STARTUPINFOW {
   DWORD cb;
   LPWSTR lpReserved;
@@ -380,6 +424,28 @@ typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD dwCtrlType);
 #define HEAP_NO_SERIALIZE 0x1u
 #define HEAP_GENERATE_EXCEPTIONS 0x4u
 #define HEAP_ZERO_MEMORY 0x8u
+
+// ---- exceptions ----
+#define EXCEPTION_EXECUTE_HANDLER 1
+#define EXCEPTION_CONTINUE_SEARCH 0
+#define EXCEPTION_CONTINUE_EXECUTION (-1)
+#define EXCEPTION_ACCESS_VIOLATION 0xC0000005u
+#define EXCEPTION_IN_PAGE_ERROR 0xC0000006u
+#define EXCEPTION_ILLEGAL_INSTRUCTION 0xC000001Du
+#define EXCEPTION_PRIV_INSTRUCTION 0xC0000096u
+#define EXCEPTION_DATATYPE_MISALIGNMENT 0x80000002u
+#define EXCEPTION_INT_DIVIDE_BY_ZERO 0xC0000094u
+#define EXCEPTION_INT_OVERFLOW 0xC0000095u
+#define EXCEPTION_FLT_DENORMAL_OPERAND 0xC000008Du
+#define EXCEPTION_FLT_DIVIDE_BY_ZERO 0xC000008Eu
+#define EXCEPTION_FLT_INEXACT_RESULT 0xC000008Fu
+#define EXCEPTION_FLT_INVALID_OPERATION 0xC0000090u
+#define EXCEPTION_FLT_OVERFLOW 0xC0000091u
+#define EXCEPTION_FLT_UNDERFLOW 0xC0000093u
+#define EXCEPTION_NONCONTINUABLE 0x1u
+#define CONTEXT_AMD64 0x00100000u
+#define CONTEXT_CONTROL (CONTEXT_AMD64 | 0x1u)
+#define CONTEXT_INTEGER (CONTEXT_AMD64 | 0x2u)
 
 // ---- processes and modules ----
 #define DLL_PROCESS_DETACH 0u

@@ -2,7 +2,7 @@
 """Checks a library's export table against the lists of names it must export.
 
 A list holds one name a line: a flat function (undecorated; on win32 the
-stdcall form Name@N counts too), or `class NAME` for every member of an
+stdcall forms Name@N and _Name@N count too), or `class NAME` for every member of an
 exported class. Every listed name must be exported, and nothing else may be.
 """
 import argparse
@@ -41,6 +41,12 @@ def win32_exports(tool, lib):
     return names
 
 
+def undecorated(name):
+    """Name for the stdcall forms Name@N and _Name@N; other names as they are."""
+    m = re.match(r"^(_?)(.+)@\d+$", name)
+    return m.group(2) if m else name
+
+
 def demangle(names):
     if not names:
         return {}
@@ -71,7 +77,7 @@ def main():
 
     exported = native_exports(a.tool, a.lib) if a.kind == "native" else win32_exports(a.tool, a.lib)
     readable = demangle(exported)
-    plain = {re.sub(r"@\d+$", "", n) for n in exported}
+    plain = {undecorated(n) for n in exported}
 
     def belongs_to_class(name):
         text = readable.get(name, name)
@@ -82,7 +88,7 @@ def main():
     missing_classes = sorted(c for c in classes if not any(
         re.search(r"\b%s::" % re.escape(c), readable.get(n, n)) for n in exported))
     extra = sorted(n for n in exported
-                   if re.sub(r"@\d+$", "", n) not in functions and not belongs_to_class(n))
+                   if undecorated(n) not in functions and not belongs_to_class(n))
 
     ok = True
     if missing or missing_classes:

@@ -19,7 +19,10 @@ const char kUsage[] =
     "\n"
     "Runs the suite on built-in data: how paths split, a small tree of clips\n"
     "scanned, copied and compressed, and a settings file imported from its\n"
-    "older text form, listed and changed. Everything happens in a new folder\n"
+    "older text form, listed and changed; then the diagnostics: export names\n"
+    "made readable, a stack trace of qz itself and one of a child that faults,\n"
+    "written to a dump file and shown again, and the memory figures (on win32\n"
+    "also the export table of dravel.dll). Everything happens in a new folder\n"
     "under the temporary directory, removed at the end (kept with --keep).\n"
     "Exit status 1 when a step does not end as expected.\n";
 
@@ -122,6 +125,7 @@ int Run(const qz::Args& args) {
   qz::Out("qz demo: working in %s\n", plat::Utf8(work).c_str());
 
   const wstring notes = Join(work, "notes.txt"), packed = Join(work, "notes.zq"), unpacked = Join(work, "notes.out");
+  const wstring crash = Join(work, "crash.dmp");
   std::vector<Step> steps = {
       // Paths: every form Ferrow reads, and one that it refuses.
       {{TEXT("path"), TEXT("C:\\clips\\take1.avi"), TEXT("\\\\server\\media\\clips\\take1.avi"),
@@ -146,6 +150,12 @@ int Run(const qz::Args& args) {
       {{TEXT("settings"), set, TEXT("get"), TEXT("video"), TEXT("width")}, 0},
       {{TEXT("settings"), set, TEXT("rm"), TEXT("Timing")}, 0},
       {{TEXT("settings"), set, TEXT("list")}, 0},
+      // Diagnostics: readable export names, stack traces, a dump file, memory figures.
+      {{TEXT("names"), TEXT("_Sleep@4"), TEXT("?Run@CFoo@@QAEHXZ"), TEXT("??1CFoo@@QAE@XZ"), TEXT("Export1")}, 0},
+      {{TEXT("trace")}, 0},
+      {{TEXT("trace"), TEXT("--fault"), TEXT("--dump"), crash}, 0},
+      {{TEXT("dump"), crash}, 0},
+      {{TEXT("mem")}, 0},
   };
 #ifdef QZ_HAVE_INDEX
   // Media indexes: an AVI indexed, shown and verified; the same file as raw frames against the wrong index.
@@ -156,6 +166,13 @@ int Run(const qz::Args& args) {
   steps.push_back({{TEXT("index"), TEXT("build"), clip, TEXT("--raw"), TEXT("392"), TEXT("-o"), Join(work, "clip.raw.idx")}, 0});
   steps.push_back({{TEXT("index"), TEXT("verify"), clip + TEXT(".idx"), notes}, 1});
 #endif
+  // The export table of the diagnostics DLL beside qz, where there is one (win32).
+  WCHAR self[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  wstring dll = length && length < MAX_PATH ? wstring(self, length) : wstring();
+  dll = dll.substr(0, dll.find_last_of(TEXT("\\/")) + 1) + TEXT("dravel.dll");
+  if (length && length < MAX_PATH && GetFileAttributesW(dll.c_str()) != INVALID_FILE_ATTRIBUTES)
+    steps.push_back({{TEXT("exports"), dll}, 0});
   int unexpected = 0;
   for (const Step& step : steps)
     if (RunStep(step) != step.expected) ++unexpected;

@@ -28,11 +28,7 @@ class Contents {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-      const DWORD e = GetLastError();
-      why = e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? "no such file"
-            : e == ERROR_ACCESS_DENIED                              ? "cannot be read (a directory, or not allowed)"
-            : e == ERROR_SHARING_VIOLATION                          ? "in use by another program"
-                                                                    : "cannot be opened";
+      why = qz::WhyNotOpened(GetLastError());
       return false;
     }
     LARGE_INTEGER n;

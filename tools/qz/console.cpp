@@ -86,6 +86,39 @@ bool Stat(const plat::wstring& path, ULONGLONG& size, DWORD& attributes) {
   return true;
 }
 
+const char* WhyNotOpened(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return "no such file";
+    case ERROR_ACCESS_DENIED: return "cannot be read (a directory, or not allowed)";
+    case ERROR_SHARING_VIOLATION: return "in use by another program";
+    default: return "cannot be opened";
+  }
+}
+
+bool ReadWholeFile(const plat::wstring& path, std::string& bytes, std::string& why) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    why = WhyNotOpened(GetLastError());
+    return false;
+  }
+  LARGE_INTEGER size;
+  bool ok = GetFileSizeEx(h, &size) != 0;
+  if (ok && size.QuadPart > (1ll << 30)) {
+    why = "too large (1 GiB or more)";
+    ok = false;
+  } else if (ok) {
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD got = 0;
+    ok = bytes.empty() ||
+         (ReadFile(h, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size());
+    if (!ok) why = "cannot be read";
+  }
+  CloseHandle(h);
+  return ok;
+}
+
 bool IsHelp(const plat::wstring& arg) {
   return arg == TEXT("--help") || arg == TEXT("-h") || arg == TEXT("/?");
 }

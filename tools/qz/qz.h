@@ -42,6 +42,11 @@ plat::wstring FullPath(const plat::wstring& path);
 // The size and attributes of an entry; false when there is none.
 bool Stat(const plat::wstring& path, ULONGLONG& size, DWORD& attributes);
 
+// Why a file could not be opened, from the error of the attempt.
+const char* WhyNotOpened(DWORD error);
+// A whole file's bytes (up to 1 GiB); false with the reason in `why`.
+bool ReadWholeFile(const plat::wstring& path, std::string& bytes, std::string& why);
+
 // True when the argument asks for help.
 bool IsHelp(const plat::wstring& arg);
 
