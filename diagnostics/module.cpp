@@ -23,6 +23,21 @@ bool FindModule(DRAVEL_ADDRESS address, Module& module) {
   for (const WCHAR* p = path; *p; ++p)
     if (*p == '\\' || *p == '/') file = p + 1;
   int length = static_cast<int>(plat::WLen(file));
+#ifndef _WIN32
+  // A shared object is loaded by its versioned name (libNAME.so.1): the
+  // version goes before the extension does.
+  for (int end = length; end > 0;) {
+    int i = end;
+    while (i > 0 && file[i - 1] >= '0' && file[i - 1] <= '9') --i;
+    if (i == end || i == 0 || file[i - 1] != '.') break;
+    const int dot = i - 1;
+    if (dot >= 3 && file[dot - 3] == '.' && file[dot - 2] == 's' && file[dot - 1] == 'o') {
+      length = dot;
+      break;
+    }
+    end = dot;
+  }
+#endif
   for (int i = length - 1; i >= 0; --i)
     if (file[i] == '.') {
       length = i;
