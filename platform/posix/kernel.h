@@ -119,6 +119,11 @@ PLATFORM_API LPWSTR WINAPI GetCommandLineW(void);
 PLATFORM_API LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR commandLine, int* count);
 PLATFORM_API HANDLE WINAPI LocalFree(HANDLE block);
 
+// library.cpp: libraries loaded at run time; a module handle is its load address
+PLATFORM_API HMODULE WINAPI LoadLibraryW(LPCWSTR name);
+PLATFORM_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+PLATFORM_API BOOL WINAPI FreeLibrary(HMODULE module);
+
 // codepage.cpp: conversions between UTF-16 and the ANSI code page (Windows-1252) or UTF-8
 PLATFORM_API int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR in, int inLength, LPWSTR out,
                                             int outLength);
