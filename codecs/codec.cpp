@@ -21,7 +21,7 @@ void* Cccir601Codec::DeletingDestructor(UINT flags) {
 LONG Cccir601Codec::Destroy() {
   // A caller may reach this slot with a null object; the compiler must not
   // assume it away.
-  void* self = static_cast<ICodec*>(this);
+  void* self = this;
   asm("" : "+r"(self));
   if (self) DeletingDestructor(1);
   return CODEC_OK;

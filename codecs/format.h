@@ -1,7 +1,7 @@
 // What the codecs' negotiation reads in frame headers: derived sizes, the
 // checks every codec shares, the frame-height rules, and the building of
-// derived headers. Sizes are computed exactly (64-bit); a size that the
-// 32-bit biSizeImage cannot hold describes no frame.
+// derived headers. Sizes compare as the true numbers they stand for; a size
+// that the 32-bit biSizeImage cannot hold describes no frame.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +23,14 @@ inline int64_t Stride(LONG width, DWORD bits) { return RoundDown(int64_t(width) 
 inline int64_t Yrow(LONG width) { return RoundDown(int64_t(width) + 63, 64); }
 inline int64_t Crow(LONG width) { return RoundDown(int64_t(width) / 2 + 63, 64); }
 inline bool Fits32(int64_t v) { return v >= 0 && v <= int64_t(0xFFFFFFFFu); }
+// The bytes of abs(height) rows of rowBytes each. Rows and heights of any
+// header stay far inside 64 bits, their product need not: it saturates, which
+// keeps every comparison with a 32-bit size and every Fits32 exact.
+inline int64_t FrameBytes(LONG height, int64_t rowBytes) {
+  int64_t bytes;
+  if (__builtin_mul_overflow(Abs(height), rowBytes, &bytes)) return rowBytes < 0 ? INT64_MIN : INT64_MAX;
+  return bytes;
+}
 
 inline bool BitsPerSampleOk(DWORD bits) { return bits == 8 || bits == 0; }
 inline bool Rgb24or32(DWORD bits) { return bits == 24 || bits == 32; }

@@ -21,7 +21,7 @@ LONG Cccir601Meshed::DecompressQuery(const YUVBMINFOHEADER* in, const YUVBMINFOH
               in->dwFormatFlag != 1 && in->biPlanes == 1 && Rgb24or32(in->biBitCount) && in->dwColorSpace == 0 &&
               BitsPerSampleOk(in->dwBitsPerSample) && (in->dwSubsampling == 16 || in->dwSubsampling == 128) &&
               in->dwVertSubsampling == 0 &&
-              (in->biSizeImage == 0 || in->biSizeImage >= Abs(in->biHeight) * Stride(in->biWidth, in->biBitCount));
+              (in->biSizeImage == 0 || in->biSizeImage >= FrameBytes(in->biHeight, Stride(in->biWidth, in->biBitCount)));
     if (ok && out) ok = RgbOut(out, in) && out->biCompression == 0 && out->biHeight == Abs(in->biHeight);
     return ok ? CODEC_OK : CODEC_E_FORMAT;
   });
@@ -59,7 +59,7 @@ LONG Cccir601Meshed::CompressQuery(const YUVBMINFOHEADER* in, YUVBMINFOHEADER* o
                     (out->dwSubsampling == 16 || out->dwSubsampling == 128) && out->dwVertSubsampling == 0 &&
                     Rgb24or32(out->biBitCount) && out->biWidth == in->biWidth &&
                     Abs(out->biHeight) == in->biHeight && AttributesMatch(in, out);
-    const int64_t size = Abs(out->biHeight) * Stride(out->biWidth, out->biBitCount);
+    const int64_t size = FrameBytes(out->biHeight, Stride(out->biWidth, out->biBitCount));
     if (!ok || !Fits32(size)) return CODEC_E_FORMAT;
     out->biSizeImage = DWORD(size);
     return CODEC_OK;
@@ -73,7 +73,7 @@ LONG Cccir601Meshed::CompressGetFormat(const YUVBMINFOHEADER* in, YUVBMINFOHEADE
     if (status != CODEC_OK) return status;
     YUVBMINFOHEADER h;
     StartEncoded(in, FOURCC_YUV, 32, 1, 16, 4, 0, h);  // dwFormatFlag stays the input's
-    const int64_t size = Abs(h.biHeight) * int64_t(h.biWidth) * 4;
+    const int64_t size = FrameBytes(h.biHeight, int64_t(h.biWidth) * 4);
     if (!Fits32(size)) return CODEC_E_FORMAT;
     h.biSizeImage = DWORD(size);
     return Deliver(h, kYuvHeader, out, allocator, kClass, TEXT("CompressGetFormat"));

@@ -71,10 +71,10 @@ bool DeriveDecoded(const YUVBMINFOHEADER* in, const Alternative& alt, const Deco
   out.dwFormatFlag = in->biHeight <= style.ntscLimit ? 0x20 : 0;
   int64_t size;
   if (alt.bits == 16) {
-    size = Abs(height) * int64_t(in->biWidth) * 2;
+    size = FrameBytes(height, int64_t(in->biWidth) * 2);
     out.dwRowAlign = DWORD(in->biWidth) * 2;
   } else {
-    size = Abs(height) * Stride(in->biWidth, alt.bits);
+    size = FrameBytes(height, Stride(in->biWidth, alt.bits));
   }
   if (!Fits32(size)) return false;
   out.biSizeImage = DWORD(size);

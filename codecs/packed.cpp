@@ -66,7 +66,7 @@ LONG Cccir601Packed::QueryDecode(const YUVBMINFOHEADER* in, const YUVBMINFOHEADE
       passed = true;
     }
     if (!passed) return CODEC_E_FORMAT;
-    if (in->biSizeImage != 0 && in->biSizeImage < Abs(in->biHeight) * Stride(in->biWidth, 16)) return CODEC_E_FORMAT;
+    if (in->biSizeImage != 0 && in->biSizeImage < FrameBytes(in->biHeight, Stride(in->biWidth, 16))) return CODEC_E_FORMAT;
     if (out) {
       const bool yuv = out->biCompression == FOURCC_YUV;
       const bool ok = Rgb24or32(out->biBitCount) && out->biHeight >= 0 && !(out->dwFormatFlag & 1) &&
@@ -103,7 +103,7 @@ LONG Cccir601Packed::QueryEncode(const YUVBMINFOHEADER* in, YUVBMINFOHEADER* out
                                   : in->biWidth != 720 || HeightsMatch(kEncodeStandard, in->biHeight, out);
     if (!heights) return CODEC_E_FORMAT;
     if (out) {
-      const int64_t size = Abs(out->biHeight) * int64_t(out->biWidth) * 2;
+      const int64_t size = FrameBytes(out->biHeight, int64_t(out->biWidth) * 2);
       if (!Fits32(size)) return CODEC_E_FORMAT;
       out->biSizeImage = DWORD(size);
     }
@@ -121,7 +121,7 @@ LONG Cccir601Packed::FormatEncode(const YUVBMINFOHEADER* in, YUVBMINFOHEADER** o
     if (in->dwInterlace == 0 || in->biWidth == 720) h.dwFormatFlag = 1;
     if (extended && h.biHeight == 486) h.biHeight = 512;
     if (extended && h.biHeight == 576) h.biHeight = 608;
-    const int64_t size = Abs(h.biHeight) * Stride(h.biWidth, 16);
+    const int64_t size = FrameBytes(h.biHeight, Stride(h.biWidth, 16));
     if (!Fits32(size)) return CODEC_E_FORMAT;
     h.biSizeImage = DWORD(size);
     return Deliver(h, kYuvHeader, out, allocator, kClass, TEXT("CompressGetFormat"));

@@ -33,7 +33,7 @@ LONG Cccir601Planar::DecompressQuery(const YUVBMINFOHEADER* in, const YUVBMINFOH
     bool ok = in->biPlanes == 3 && Rgb24or32(in->biBitCount) && in->dwColorSpace == 0 &&
               BitsPerSampleOk(in->dwBitsPerSample) && in->dwSubsampling == 0 &&
               (in->biSizeImage == 0 ||
-               in->biSizeImage >= Abs(in->biHeight) * PlanarLine(in->biWidth) * (in->biBitCount == 32 ? 2 : 1));
+               in->biSizeImage >= FrameBytes(in->biHeight, PlanarLine(in->biWidth) * (in->biBitCount == 32 ? 2 : 1)));
     if (ok && out)
       ok = RgbOut(out, in) && out->biPlanes == 1 && (out->biCompression == 0 || out->biCompression == FOURCC_YUV) &&
            out->biHeight == Abs(in->biHeight) && AttributesMatch(in, out) &&
@@ -69,8 +69,8 @@ LONG Cccir601Planar::CompressQuery(const YUVBMINFOHEADER* in, YUVBMINFOHEADER* o
                     BitsPerSampleOk(out->dwBitsPerSample) && out->dwSubsampling == 0 &&
                     out->dwVertSubsampling == 0 && Rgb24or32(out->biBitCount) && out->biWidth == in->biWidth &&
                     h == in->biHeight && AttributesMatch(in, out);
-    int64_t size = Abs(h) * PlanarLine(out->biWidth);
-    if (out->biBitCount == 32) size += 2 * Yrow(out->biWidth) * Abs(h);
+    const int64_t size =
+        FrameBytes(h, PlanarLine(out->biWidth) + (out->biBitCount == 32 ? 2 * Yrow(out->biWidth) : 0));
     if (!ok || !Fits32(size)) return CODEC_E_FORMAT;
     out->biSizeImage = DWORD(size);
     return CODEC_OK;
@@ -85,7 +85,7 @@ LONG Cccir601Planar::CompressGetFormat(const YUVBMINFOHEADER* in, YUVBMINFOHEADE
     YUVBMINFOHEADER h;
     StartEncoded(in, FOURCC_YUV, 24, 3, 0, 64, 0, h);
     h.dwFormatFlag = 1;
-    const int64_t size = Abs(h.biHeight) * PlanarLine(h.biWidth);
+    const int64_t size = FrameBytes(h.biHeight, PlanarLine(h.biWidth));
     if (!Fits32(size)) return CODEC_E_FORMAT;
     h.biSizeImage = DWORD(size);
     return Deliver(h, kYuvHeader, out, allocator, kClass, TEXT("CompressGetFormat"));

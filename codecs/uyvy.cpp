@@ -23,7 +23,7 @@ LONG CTarnelYVY::DecompressQuery(const YUVBMINFOHEADER* in, const YUVBMINFOHEADE
     bool ok = in->biCompression == FOURCC_UYVY && in->dwExtDataOffset != 0 && in->biSize >= kYuvHeader &&
               in->dwFormatFlag != 1 && in->biPlanes == 1 && in->biBitCount == 16 && in->dwColorSpace == 0 &&
               BitsPerSampleOk(in->dwBitsPerSample) && in->dwSubsampling == 512 && in->dwVertSubsampling == 0 &&
-              (in->biSizeImage == 0 || in->biSizeImage >= Abs(in->biHeight) * Stride(in->biWidth, 16));
+              (in->biSizeImage == 0 || in->biSizeImage >= FrameBytes(in->biHeight, Stride(in->biWidth, 16)));
     if (ok && out)
       ok = RgbOut(out, in) && (out->biCompression == 0 || out->biCompression == FOURCC_YUV) &&
            out->biHeight == Abs(in->biHeight) && (out->biCompression != FOURCC_YUV || Yuv444(out, 0));
@@ -68,7 +68,7 @@ LONG CTarnelYVY::CompressQuery(const YUVBMINFOHEADER* in, YUVBMINFOHEADER* out) 
     }
     if (!HeightsMatch(kEncodeStandard, in->biHeight, out)) return CODEC_E_FORMAT;
     if (out) {
-      const int64_t size = Abs(out->biHeight) * Stride(out->biWidth, out->biBitCount);
+      const int64_t size = FrameBytes(out->biHeight, Stride(out->biWidth, out->biBitCount));
       if (!Fits32(size)) return CODEC_E_FORMAT;
       out->biSizeImage = DWORD(size);
     }
@@ -83,7 +83,7 @@ LONG CTarnelYVY::CompressGetFormat(const YUVBMINFOHEADER* in, YUVBMINFOHEADER** 
     YUVBMINFOHEADER h;
     StartEncoded(in, FOURCC_UYVY, 16, 1, 512, 4, 0, h);
     h.dwFormatFlag = Abs(h.biHeight) < 525 ? 0x20 : 0;
-    const int64_t size = Abs(h.biHeight) * Stride(h.biWidth, 16);
+    const int64_t size = FrameBytes(h.biHeight, Stride(h.biWidth, 16));
     if (!Fits32(size)) return CODEC_E_FORMAT;
     h.biSizeImage = DWORD(size);
     return Deliver(h, kYuvHeader, out, allocator, kClass, TEXT("CompressGetFormat"));

@@ -104,6 +104,12 @@ static_assert(offsetof(YUVBMINFOHEADER, dwColorSpace) == 144 && offsetof(YUVBMIN
 // Every header has at least those 144 bytes; the YUV block is read only when
 // biSize is 160 or more (a YUV header with less is refused), so that no header
 // is read beyond the size it states.
+//
+// Sizes: the frame sizes the negotiation derives compare as the true numbers
+// (no wrap-around). A frame whose size biSizeImage cannot hold (negative, or
+// more than 0xFFFFFFFF bytes) is refused with CODEC_E_FORMAT, silently, by the
+// query that would write its size and by the GetFormat that would derive it,
+// before anything is allocated.
 
 #ifdef _WIN32
 #define CODEC_CALL __thiscall
