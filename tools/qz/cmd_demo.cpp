@@ -15,8 +15,9 @@ const char kUsage[] =
     "usage: qz demo [--keep]\n"
     "\n"
     "Runs the suite on built-in data: how paths split, a small tree of clips\n"
-    "scanned, copied and compressed, and a settings file imported from its\n"
-    "older text form, listed and changed. Everything happens in a new folder\n"
+    "scanned, copied and compressed, a settings file imported from its older\n"
+    "text form, listed and changed, and the codecs of the codec plug-in with\n"
+    "the frame formats they negotiate. Everything happens in a new folder\n"
     "under the temporary directory, removed at the end (kept with --keep).\n"
     "Exit status 1 when a step does not end as expected.\n";
 
@@ -139,6 +140,11 @@ int Run(const qz::Args& args) {
       {{TEXT("settings"), set, TEXT("get"), TEXT("video"), TEXT("width")}, 0},
       {{TEXT("settings"), set, TEXT("rm"), TEXT("Timing")}, 0},
       {{TEXT("settings"), set, TEXT("list")}, 0},
+      // Codecs: what the plug-in registers, a 486-line picture in the extended
+      // packed layout, and a frame the UYVY codec does not take.
+      {{TEXT("frame"), TEXT("codecs")}, 0},
+      {{TEXT("frame"), TEXT("formats"), TEXT("packed-extd"), TEXT("720"), TEXT("486")}, 0},
+      {{TEXT("frame"), TEXT("formats"), TEXT("uyvy"), TEXT("640"), TEXT("480")}, 1},
   };
   int unexpected = 0;
   for (const Step& step : steps)
