@@ -107,6 +107,18 @@ struct DecodeStyle {
 bool DeriveDecoded(const YUVBMINFOHEADER* input, const Alternative& alt, const DecodeStyle& style,
                    YUVBMINFOHEADER& out);
 
+// A decoder's DecompressGetFormat: the codec's own DecompressQuery(input,
+// null) first, then alternative `index` of the list, derived in `style`.
+LONG DecodeFormat(ICodec* codec, const WCHAR* cls, const YUVBMINFOHEADER* input, YUVBMINFOHEADER** output,
+                  IFrameAllocator* allocator, DWORD index, const Alternative* alternatives, size_t count,
+                  const DecodeStyle& style);
+template <size_t N>
+LONG DecodeFormat(ICodec* codec, const WCHAR* cls, const YUVBMINFOHEADER* input, YUVBMINFOHEADER** output,
+                  IFrameAllocator* allocator, DWORD index, const Alternative (&alternatives)[N],
+                  const DecodeStyle& style) {
+  return DecodeFormat(codec, cls, input, output, allocator, index, alternatives, N, style);
+}
+
 // The start of an encoder's stored header: the input's first 144 bytes and the
 // YUV block, biSize 160.
 void StartEncoded(const YUVBMINFOHEADER* input, DWORD compression, WORD bits, WORD planes, DWORD subsampling,

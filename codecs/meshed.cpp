@@ -7,6 +7,7 @@ using namespace tarnel;
 
 namespace {
 const WCHAR kClass[] = TEXT("Cccir601Meshed");
+const Alternative kAlternatives[] = {kRgb32};  // whatever the index
 }
 
 Cccir601Meshed::Cccir601Meshed() = default;
@@ -21,7 +22,8 @@ LONG Cccir601Meshed::DecompressQuery(const YUVBMINFOHEADER* in, const YUVBMINFOH
               in->dwFormatFlag != 1 && in->biPlanes == 1 && Rgb24or32(in->biBitCount) && in->dwColorSpace == 0 &&
               BitsPerSampleOk(in->dwBitsPerSample) && (in->dwSubsampling == 16 || in->dwSubsampling == 128) &&
               in->dwVertSubsampling == 0 &&
-              (in->biSizeImage == 0 || in->biSizeImage >= FrameBytes(in->biHeight, Stride(in->biWidth, in->biBitCount)));
+              (in->biSizeImage == 0 ||
+               in->biSizeImage >= FrameBytes(in->biHeight, Stride(in->biWidth, in->biBitCount)));
     if (ok && out) ok = RgbOut(out, in) && out->biCompression == 0 && out->biHeight == Abs(in->biHeight);
     return ok ? CODEC_OK : CODEC_E_FORMAT;
   });
@@ -29,14 +31,7 @@ LONG Cccir601Meshed::DecompressQuery(const YUVBMINFOHEADER* in, const YUVBMINFOH
 
 LONG Cccir601Meshed::DecompressGetFormat(const YUVBMINFOHEADER* in, YUVBMINFOHEADER** out,
                                          IFrameAllocator* allocator, DWORD) {
-  return Guarded(this, kClass, TEXT("DecompressGetFormat"), OnFault::kReport, [&] {
-    LONG status = DecompressQuery(in, nullptr);
-    if (status != CODEC_OK) return status;
-    // Every index gives the one alternative: 32-bit RGB.
-    YUVBMINFOHEADER h;
-    if (!DeriveDecoded(in, kRgb32, {false, 488, false, 0}, h)) return CODEC_E_FORMAT;
-    return Deliver(h, kRgbHeader, out, allocator, kClass, TEXT("DecompressGetFormat"));
-  });
+  return DecodeFormat(this, kClass, in, out, allocator, 0, kAlternatives, {false, 488, false, 0});
 }
 
 LONG Cccir601Meshed::DecompressBegin(const YUVBMINFOHEADER*, const YUVBMINFOHEADER*, DWORD* started) {

@@ -83,6 +83,20 @@ bool DeriveDecoded(const YUVBMINFOHEADER* in, const Alternative& alt, const Deco
   return true;
 }
 
+LONG DecodeFormat(ICodec* codec, const WCHAR* cls, const YUVBMINFOHEADER* in, YUVBMINFOHEADER** out,
+                  IFrameAllocator* allocator, DWORD index, const Alternative* alternatives, size_t count,
+                  const DecodeStyle& style) {
+  return Guarded(codec, cls, TEXT("DecompressGetFormat"), OnFault::kReport, [&] {
+    LONG status = codec->DecompressQuery(in, nullptr);
+    if (status != CODEC_OK) return status;
+    if (index >= count) return CODEC_E_FORMAT;
+    const Alternative& alt = alternatives[index];
+    YUVBMINFOHEADER h;
+    if (!DeriveDecoded(in, alt, style, h)) return CODEC_E_FORMAT;
+    return Deliver(h, alt.yuv ? kYuvHeader : kRgbHeader, out, allocator, cls, TEXT("DecompressGetFormat"));
+  });
+}
+
 void StartEncoded(const YUVBMINFOHEADER* in, DWORD compression, WORD bits, WORD planes, DWORD subsampling,
                   DWORD rowAlign, DWORD colorSpace, YUVBMINFOHEADER& out) {
   std::memset(&out, 0, sizeof out);

@@ -66,7 +66,8 @@ LONG Cccir601Packed::QueryDecode(const YUVBMINFOHEADER* in, const YUVBMINFOHEADE
       passed = true;
     }
     if (!passed) return CODEC_E_FORMAT;
-    if (in->biSizeImage != 0 && in->biSizeImage < FrameBytes(in->biHeight, Stride(in->biWidth, 16))) return CODEC_E_FORMAT;
+    if (in->biSizeImage != 0 && in->biSizeImage < FrameBytes(in->biHeight, Stride(in->biWidth, 16)))
+      return CODEC_E_FORMAT;
     if (out) {
       const bool yuv = out->biCompression == FOURCC_YUV;
       const bool ok = Rgb24or32(out->biBitCount) && out->biHeight >= 0 && !(out->dwFormatFlag & 1) &&
@@ -151,15 +152,9 @@ LONG Cccir601PackedExtd::CompressGetFormat(const YUVBMINFOHEADER* in, YUVBMINFOH
 
 LONG Cccir601Packed::DecompressGetFormat(const YUVBMINFOHEADER* in, YUVBMINFOHEADER** out,
                                          IFrameAllocator* allocator, DWORD index) {
-  return Guarded(this, kClass, TEXT("DecompressGetFormat"), OnFault::kReport, [&] {
-    LONG status = DecompressQuery(in, nullptr);  // the codec's own rules
-    if (status != CODEC_OK) return status;
-    if (index >= sizeof kAlternatives / sizeof kAlternatives[0]) return CODEC_E_FORMAT;
-    const Alternative& alt = kAlternatives[index];
-    YUVBMINFOHEADER h;
-    if (!DeriveDecoded(in, alt, {true, 512, true, GetColorSpace()}, h)) return CODEC_E_FORMAT;
-    return Deliver(h, alt.yuv ? kYuvHeader : kRgbHeader, out, allocator, kClass, TEXT("DecompressGetFormat"));
-  });
+  // The codec's own query first: the extended rules for the extended class.
+  return DecodeFormat(this, kClass, in, out, allocator, index, kAlternatives,
+                      {true, 512, true, GetColorSpace()});
 }
 
 LONG Cccir601Packed::DecompressBegin(const YUVBMINFOHEADER* in, const YUVBMINFOHEADER* out, DWORD* started) {

@@ -44,15 +44,7 @@ LONG Cccir601Planar::DecompressQuery(const YUVBMINFOHEADER* in, const YUVBMINFOH
 
 LONG Cccir601Planar::DecompressGetFormat(const YUVBMINFOHEADER* in, YUVBMINFOHEADER** out,
                                          IFrameAllocator* allocator, DWORD index) {
-  return Guarded(this, kClass, TEXT("DecompressGetFormat"), OnFault::kReport, [&] {
-    LONG status = DecompressQuery(in, nullptr);
-    if (status != CODEC_OK) return status;
-    if (index >= sizeof kAlternatives / sizeof kAlternatives[0]) return CODEC_E_FORMAT;
-    const Alternative& alt = kAlternatives[index];
-    YUVBMINFOHEADER h;
-    if (!DeriveDecoded(in, alt, {false, 488, true, 0}, h)) return CODEC_E_FORMAT;
-    return Deliver(h, alt.yuv ? kYuvHeader : kRgbHeader, out, allocator, kClass, TEXT("DecompressGetFormat"));
-  });
+  return DecodeFormat(this, kClass, in, out, allocator, index, kAlternatives, {false, 488, true, 0});
 }
 
 LONG Cccir601Planar::DecompressBegin(const YUVBMINFOHEADER*, const YUVBMINFOHEADER*, DWORD* started) {

@@ -33,15 +33,7 @@ LONG CTarnelYVY::DecompressQuery(const YUVBMINFOHEADER* in, const YUVBMINFOHEADE
 
 LONG CTarnelYVY::DecompressGetFormat(const YUVBMINFOHEADER* in, YUVBMINFOHEADER** out, IFrameAllocator* allocator,
                                      DWORD index) {
-  return Guarded(this, kClass, TEXT("DecompressGetFormat"), OnFault::kReport, [&] {
-    LONG status = DecompressQuery(in, nullptr);
-    if (status != CODEC_OK) return status;
-    if (index >= sizeof kAlternatives / sizeof kAlternatives[0]) return CODEC_E_FORMAT;
-    const Alternative& alt = kAlternatives[index];
-    YUVBMINFOHEADER h;
-    if (!DeriveDecoded(in, alt, {true, 512, true, 0}, h)) return CODEC_E_FORMAT;
-    return Deliver(h, alt.yuv ? kYuvHeader : kRgbHeader, out, allocator, kClass, TEXT("DecompressGetFormat"));
-  });
+  return DecodeFormat(this, kClass, in, out, allocator, index, kAlternatives, {true, 512, true, 0});
 }
 
 LONG CTarnelYVY::DecompressBegin(const YUVBMINFOHEADER*, const YUVBMINFOHEADER*, DWORD* started) {

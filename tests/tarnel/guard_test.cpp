@@ -11,7 +11,9 @@ const WCHAR* ClassOf(Codec c) {
          : c == kUyvy ? TEXT("CTarnelYVY") : TEXT("Cccir601Packed");
 }
 
-wstring Caught(Codec c, const WCHAR* op) { return plat::FormatWS(TEXT("Exception caught in %s::%s\n"), ClassOf(c), op); }
+wstring Caught(Codec c, const WCHAR* op) {
+  return plat::FormatWS(TEXT("Exception caught in %s::%s\n"), ClassOf(c), op);
+}
 
 class Guard : public CodecTest, public testing::WithParamInterface<Codec> {
  protected:

@@ -207,7 +207,9 @@ TEST_P(Info, DestroyAndTheDeletingDestructorReturnTheMemory) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, Info, testing::ValuesIn(kIdentities),
-                         [](const testing::TestParamInfo<Identity>& i) { return std::string(CodecName(i.param.codec)); });
+                         [](const testing::TestParamInfo<Identity>& i) {
+                           return std::string(CodecName(i.param.codec));
+                         });
 
 }  // namespace
 }  // namespace tarneltest

@@ -117,8 +117,8 @@ const QueryCase kCases[] = {
     {"extd_486", kExtd, kDecode, 720, 486, EDIT(), true, NO, none, 0},
     {"extd_width", kExtd, kDecode, 704, 512, EDIT(out.biHeight = 486), true, NO, none, 0},
     {"extd_out_512", kExtd, kDecode, 720, 512, EDIT(out.biHeight = 512), true, NO, none, 0},
-    {"extd_messages", kExtd, kDecode, 720, 512, EDIT(in.biPlanes = 2), true, NO, PACKED_D("Planar format not supported\n"),
-     0},
+    {"extd_messages", kExtd, kDecode, 720, 512, EDIT(in.biPlanes = 2), true, NO,
+     PACKED_D("Planar format not supported\n"), 0},
     // ITU 709: colour space 2 in and out.
     {"709", k709, kDecode, 720, 486, EDIT(), true, OK, none, 0},
     {"709_colour_0", k709, kDecode, 720, 486, EDIT(in.dwColorSpace = 0), true, NO, PACKED_D("Wrong Color space\n"), 0},
