@@ -130,7 +130,7 @@ void StartEncoded(const YUVBMINFOHEADER* input, DWORD compression, WORD bits, WO
 LONG Deliver(const YUVBMINFOHEADER& header, DWORD size, YUVBMINFOHEADER** output, IFrameAllocator* allocator,
              const WCHAR* cls, const WCHAR* op);
 
-// Shared slots: the information query, SetInfo, Begin and End.
+// What the shared slots do: the information query, Begin and End.
 LONG Info(ICodec* codec, const WCHAR* cls, DWORD id, DWORD* aux, void* value, const WCHAR* desc0,
           const WCHAR* desc1);
 LONG Begin(ICodec* codec, const WCHAR* cls, const WCHAR* op, DWORD* started);

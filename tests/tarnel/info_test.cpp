@@ -71,22 +71,6 @@ TEST_P(Info, AnswersTheInformationTable) {
   EXPECT_EQ(k->SetInfo(1, 2, 3), CODEC_E_NOTIMPL);
 }
 
-TEST_P(Info, BeginStoresOneAndEndAnswersZero) {
-  ICodec* k = c();
-  const Header stored = Stored(GetParam().codec, 720, GetParam().codec == kExtd ? 512 : 486);
-  const Header rgb = Rgb(720, 486);
-  DWORD started = 7;
-  EXPECT_EQ(k->DecompressBegin(&stored, &rgb, &started), 0);
-  EXPECT_EQ(started, 1u);
-  started = 7;
-  EXPECT_EQ(k->CompressBegin(&rgb, &stored, &started), 0);
-  EXPECT_EQ(started, 1u);
-  EXPECT_EQ(k->DecompressEnd(0), 0);
-  EXPECT_EQ(k->CompressEnd(0), 0);
-  EXPECT_EQ(k->OnBegin(), 0);
-  EXPECT_EQ(k->OnEnd(), 0);
-}
-
 TEST_P(Info, PackedDecompressBeginRunsTheQueryFirst) {
   const Codec which = GetParam().codec;
   Header stored = Stored(which, 720, 486);
