@@ -37,6 +37,15 @@ void Emit(DWORD kind, int category, int level, const WCHAR* text) {
   if (proc) proc(kind, category, level, text, context);
 }
 
+// Reports that are never held back (level 0).
+void EmitFormatted(DWORD kind, int category, const WCHAR* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const plat::FormattedW text(format, args);
+  va_end(args);
+  Emit(kind, category, 0, text.c_str());
+}
+
 const char* Narrow(void* text) { return text ? static_cast<const char*>(text) : "(null)"; }
 
 bool OnLoad() { return true; }
@@ -48,47 +57,32 @@ PLATFORM_LIBRARY_MAIN(OnLoad, OnUnload)
 
 namespace zelk {
 
-// The texts are built in strings: without memory for one, nothing is printed
-// (no exception leaves the library).
-
 void dbgPrintf(int category, int level, const WCHAR* format, ...) {
   if (!format || !Enabled(category, level)) return;
   va_list args;
   va_start(args, format);
-  try {
-    const plat::wstring text = plat::VFormatWS(format, args);
-    Emit(ZELKU_PRINT, category, level, text.c_str());
-  } catch (...) {
-  }
+  const plat::FormattedW text(format, args);
   va_end(args);
+  Emit(ZELKU_PRINT, category, level, text.c_str());
 }
 
 void dbgAssert(void* expression, void* file, unsigned int line, int category) {
-  try {
-    const plat::wstring text = plat::FormatWS(TEXT("Assertion failed: %hs, file %hs, line %u\n"),
-                                              Narrow(expression), Narrow(file), line);
-    Emit(ZELKU_ASSERT, category, 0, text.c_str());
-  } catch (...) {
-  }
+  EmitFormatted(ZELKU_ASSERT, category, TEXT("Assertion failed: %hs, file %hs, line %u\n"), Narrow(expression),
+                Narrow(file), line);
 }
 
 void dbgEx(const WCHAR* where, _EXCEPTION_POINTERS* info, int category) {
   if (!where) where = TEXT("(unknown)");
-  try {
-    plat::wstring text;
 #ifdef _WIN32
-    if (info && info->ExceptionRecord)
-      text = plat::FormatWS(TEXT("Exception 0x%08X at %p caught in %s\n"),
-                            unsigned(info->ExceptionRecord->ExceptionCode), info->ExceptionRecord->ExceptionAddress,
-                            where);
-    else
-#else
-    (void)info;
-#endif
-      text = plat::FormatWS(TEXT("Exception caught in %s\n"), where);
-    Emit(ZELKU_EXCEPTION, category, 0, text.c_str());
-  } catch (...) {
+  if (info && info->ExceptionRecord) {
+    EmitFormatted(ZELKU_EXCEPTION, category, TEXT("Exception 0x%08X at %p caught in %s\n"),
+                  unsigned(info->ExceptionRecord->ExceptionCode), info->ExceptionRecord->ExceptionAddress, where);
+    return;
   }
+#else
+  (void)info;
+#endif
+  EmitFormatted(ZELKU_EXCEPTION, category, TEXT("Exception caught in %s\n"), where);
 }
 
 }  // namespace zelk

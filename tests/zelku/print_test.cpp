@@ -54,6 +54,13 @@ TEST_F(Print, FormatsWithTheSuitesConventions) {
   EXPECT_EQ(texts_[1].level, 2);
 }
 
+TEST_F(Print, ALongTextIsEmittedWhole) {
+  const wstring big(3000, 'q');
+  zelk::dbgPrintf(8, 1, TEXT("<%s>%d"), big.c_str(), 42);
+  ASSERT_EQ(texts_.size(), 1u);
+  EXPECT_EQ(texts_[0].text, TEXT("<") + big + TEXT(">42"));
+}
+
 TEST_F(Print, CategoriesHoldBackLevelsAboveTheirMaximum) {
   ZelkuSetLevel(8, 2);
   ZelkuSetLevel(9, ZELKU_MUTE);
