@@ -109,7 +109,9 @@ static_assert(offsetof(YUVBMINFOHEADER, dwColorSpace) == 144 && offsetof(YUVBMIN
 // (no wrap-around). A frame whose size biSizeImage cannot hold (negative, or
 // more than 0xFFFFFFFF bytes) is refused with CODEC_E_FORMAT, silently, by the
 // query that would write its size and by the GetFormat that would derive it,
-// before anything is allocated.
+// before anything is allocated. Likewise a decoder whose result takes the
+// absolute value of the stored height refuses a height of -2^31, which no
+// bottom-up header can hold.
 
 #ifdef _WIN32
 #define CODEC_CALL __thiscall

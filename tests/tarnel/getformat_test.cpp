@@ -185,6 +185,7 @@ const FormatCase kCases[] = {
     // A size that biSizeImage cannot hold: refused before anything is allocated.
     {"enc_meshed_huge_refused", kMeshed, kEncode, INPUT(Rgb(0x7FFFFFFF, 0x7FFFFFFF, 24)), 0, 0, REFUSED},
     {"enc_meshed_negative_width_refused", kMeshed, kEncode, INPUT(Rgb(-1, 1)), 0, 0, REFUSED},
+    {"meshed_height_min_refused", kMeshed, kDecode, INPUT(Stored(kMeshed, 0, -0x7FFFFFFF - 1)), 0, 0, REFUSED},
     {"packed_wide_0_refused", kPacked, kDecode, INPUT(Stored(kPacked, 0x7FFFFFFF, 1)), 0, 0, REFUSED},
     {"packed_wide_5", kPacked, kDecode, INPUT(Stored(kPacked, 0x7FFFFFFF, 1)), 5, 160,
      EXPECT(AsYuv(h, FOURCC_YUV, 16, 1, 1, 0xFFFFFFFEu, 0x20, 0, 512); Marked(h); h.dwRowAlign = 0xFFFFFFFEu)},
