@@ -4,6 +4,7 @@ answer, not the end of the check), and the signal that ends a check at its
 first difference."""
 
 import ctypes
+import json
 import os
 import sys
 
@@ -21,7 +22,7 @@ def load(tool, path, signatures):
     """The library at path with each function of signatures ({name: (restype,
     argtypes)}) declared; exits with 2 when it is missing or lacks one."""
     if not os.path.exists(path):
-        unusable(tool, "no library at %s (build the ferrow target first)" % path)
+        unusable(tool, "no library at %s (build its target first)" % path)
     try:
         lib = ctypes.CDLL(os.path.abspath(path))
     except OSError as e:
@@ -63,3 +64,43 @@ def in_child(call, show=repr):
     if os.WIFSIGNALED(status):
         return "crashed with signal %d" % os.WTERMSIG(status)
     return answer.decode()
+
+
+def in_batches(items, answer, batch=500):
+    """(item, answer(item)) for each item, in order, with the answers (strs)
+    computed in forked children, batch items to a child. An item whose child
+    dies gets "crashed with signal N" (or "exited with status N") and the
+    rest of its batch goes on in a fresh child."""
+    start = 0
+    while start < len(items):
+        chunk = items[start:start + batch]
+        sys.stdout.flush()
+        read_end, write_end = os.pipe()
+        child = os.fork()
+        if child == 0:
+            os.close(read_end)
+            status = 0
+            try:
+                for item in chunk:
+                    os.write(write_end, (json.dumps(answer(item)) + "\n").encode())
+            except BaseException:
+                import traceback
+                traceback.print_exc()
+                sys.stderr.flush()
+                status = 3
+            finally:
+                os._exit(status)
+        os.close(write_end)
+        with os.fdopen(read_end, "rb") as pipe:
+            answers = [json.loads(line) for line in pipe]
+        _, status = os.waitpid(child, 0)
+        for item, got in zip(chunk, answers):
+            yield item, got
+        start += len(answers)
+        if len(answers) < len(chunk):
+            if os.WIFSIGNALED(status):
+                died = "crashed with signal %d" % os.WTERMSIG(status)
+            else:
+                died = "exited with status %d" % os.WEXITSTATUS(status)
+            yield chunk[len(answers)], died
+            start += 1
