@@ -30,8 +30,9 @@ Readings taken where the behaviour could be read two ways:
   the index;
 - the extended and ITU 709 packed codecs print the packed codec's lines;
 - the biSizeImage a query writes is computed from the output header;
-- sizes are exact integers (no wrap-around) where they are compared; a size
-  written into a header is its low 32 bits.
+- sizes are exact integers (no wrap-around); a query or GetFormat whose
+  frame size would not fit biSizeImage (negative, or above 32 bits) refuses
+  the format, silently and before allocating anything.
 
 Run this file to check the model against worked examples.
 """
@@ -172,6 +173,13 @@ def stride(width, bits):
     return down(tdiv(width * bits, 8) + 3, 4)
 
 
+def fits(size):
+    """Whether a frame size can be written into biSizeImage: a header whose
+    frame would be negative or larger than 32 bits hold is refused rather
+    than described with a wrapped size."""
+    return 0 <= size <= 0xFFFFFFFF
+
+
 def packed_stride(width):
     return down(width * 2 + 3, 4)
 
@@ -254,7 +262,10 @@ class Codec:
         (when given) is written."""
         status = getattr(self, "_cq_" + self.family)(inp, out, log)
         if status == OK and out is not None:
-            out.set("biSizeImage", self._encoded_size(out))
+            size = self._encoded_size(out)
+            if not fits(size):
+                return REFUSED
+            out.set("biSizeImage", size)
         return status
 
     def _say(self, log, level, text):
@@ -529,10 +540,6 @@ class Codec:
             kind, bits, subsampling = alternatives[index]
         else:
             return REFUSED, None
-        out = self._allocate("DecompressGetFormat", RGB_SIZE if kind == "rgb" else YUV_SIZE, alloc, log)
-        if out is None:
-            return NO_HEADER, None
-        out.data[:144] = inp.data[:144]
         h = inp.biHeight
         if self.family in ("meshed", "planar"):
             height = abs(h)
@@ -540,6 +547,16 @@ class Codec:
         else:
             height = {486: 486, 512: 486, 576: 576, 608: 576}.get(h, h)
             short = h <= 512
+        if bits == 16:
+            size = abs(height) * inp.biWidth * 2
+        else:
+            size = abs(height) * stride(inp.biWidth, bits)
+        if not fits(size):
+            return REFUSED, None
+        out = self._allocate("DecompressGetFormat", RGB_SIZE if kind == "rgb" else YUV_SIZE, alloc, log)
+        if out is None:
+            return NO_HEADER, None
+        out.data[:144] = inp.data[:144]
         out.set("biHeight", height)
         out.set("biBitCount", bits)
         out.set("biPlanes", 1)
@@ -560,57 +577,46 @@ class Codec:
             out.set("dwVertSubsampling", 0)
         if bits == 16:
             out.set("dwRowAlign", out.biWidth * 2)
-            out.set("biSizeImage", abs(height) * out.biWidth * 2)
-        else:
-            out.set("biSizeImage", abs(height) * stride(out.biWidth, bits))
+        out.set("biSizeImage", size)
         return OK, out
 
     def compress_get_format(self, inp, alloc, log):
         status = self.compress_query(inp, None, log)
         if status != OK:
             return status, None
+        width, height = inp.biWidth, inp.biHeight
+        # name: value of the fields the stored format sets
+        fields = dict(biSize=YUV_SIZE, biPlanes=1, dwExtDataOffset=144, dwColorSpace=self.colour_space,
+                      dwBitsPerSample=8, dwVertSubsampling=0, dwRowAlign=4)
+        if self.family == "meshed":
+            fields.update(biCompression=YUV, biBitCount=32, dwSubsampling=16)
+            size = abs(height) * width * 4
+        elif self.family == "packed":
+            fields.update(biCompression=YUV, biBitCount=16, dwSubsampling=512)
+            if inp.dwInterlace == 0 or width == 720:
+                fields.update(dwFormatFlag=1)
+            if self.extended:
+                height = {486: 512, 576: 608}.get(height, height)
+                fields.update(biHeight=height)
+            size = abs(height) * packed_stride(width)
+        elif self.family == "planar":
+            fields.update(biCompression=YUV, biBitCount=24, biPlanes=3, dwSubsampling=0, dwRowAlign=64,
+                          dwFormatFlag=1)
+            yrow, crow = planar_rows(width)
+            size = abs(height) * (yrow + 2 * crow)
+        else:
+            fields.update(biCompression=UYVY, biBitCount=16, dwSubsampling=512,
+                          dwFormatFlag=0x20 if abs(height) < 525 else 0)
+            size = abs(height) * stride(width, 16)
+        if not fits(size):
+            return REFUSED, None
         out = self._allocate("CompressGetFormat", YUV_SIZE, alloc, log)
         if out is None:
             return NO_HEADER, None
         out.data[:144] = inp.data[:144]
-        width, height = inp.biWidth, inp.biHeight
-        out.set("biSize", YUV_SIZE)
-        out.set("biPlanes", 1)
-        out.set("dwExtDataOffset", 144)
-        out.set("dwColorSpace", self.colour_space)
-        out.set("dwBitsPerSample", 8)
-        out.set("dwVertSubsampling", 0)
-        out.set("dwRowAlign", 4)
-        if self.family == "meshed":
-            out.set("biCompression", YUV)
-            out.set("biBitCount", 32)
-            out.set("dwSubsampling", 16)
-            out.set("biSizeImage", abs(height) * width * 4)
-        elif self.family == "packed":
-            out.set("biCompression", YUV)
-            out.set("biBitCount", 16)
-            out.set("dwSubsampling", 512)
-            if inp.dwInterlace == 0 or width == 720:
-                out.set("dwFormatFlag", 1)
-            if self.extended:
-                height = {486: 512, 576: 608}.get(height, height)
-                out.set("biHeight", height)
-            out.set("biSizeImage", abs(height) * packed_stride(width))
-        elif self.family == "planar":
-            out.set("biCompression", YUV)
-            out.set("biBitCount", 24)
-            out.set("biPlanes", 3)
-            out.set("dwSubsampling", 0)
-            out.set("dwRowAlign", 64)
-            out.set("dwFormatFlag", 1)
-            yrow, crow = planar_rows(width)
-            out.set("biSizeImage", abs(height) * (yrow + 2 * crow))
-        else:
-            out.set("biCompression", UYVY)
-            out.set("biBitCount", 16)
-            out.set("dwSubsampling", 512)
-            out.set("dwFormatFlag", 0x20 if abs(height) < 525 else 0)
-            out.set("biSizeImage", abs(height) * stride(width, 16))
+        for name, value in fields.items():
+            out.set(name, value)
+        out.set("biSizeImage", size)
         return OK, out
 
 
