@@ -14,8 +14,8 @@ one to a few fields changed, reproducible from the seed).
 
 Every header lies at the end of a readable page followed by an unreadable
 one, so that a read past it faults; input headers are read-only, so that a
-write into one faults. A header holds 160 bytes when it says it has a YUV
-block (biSize of 160 or more, or its block offset 144), else 144. Headers the
+write into one faults. A header holds 160 bytes when its biSize is 160 or
+more, else 144: no header is read beyond the size it states. Headers the
 allocator hands out end at an unreadable page too, and cells that receive a
 value are exactly as large as the value. Calls run in child processes, where
 a crash is an answer.
@@ -101,22 +101,43 @@ def cell_value(fenced, address, size):
 # ---- the host's objects --------------------------------------------------------
 
 
-class HostObject:
-    """An object whose first field points to a table of functions; slots not
-    given record that they were called."""
+def class_type_info(name):
+    """The address of a C++ type description of a class without bases named
+    name (mangled), or None. The table of a host object points to one, as a
+    compiler's would, so that a sanitized library that checks the dynamic
+    type of the objects it calls finds the interface it expects."""
+    try:
+        table = ctypes.c_void_p.in_dll(ctypes.CDLL("libstdc++.so.6"), "_ZTVN10__cxxabiv117__class_type_infoE")
+    except (OSError, ValueError):
+        return None
+    text = ctypes.create_string_buffer(name.encode())
+    record = (c_void_p * 2)(ctypes.addressof(table) + 2 * ctypes.sizeof(c_void_p), ctypes.addressof(text))
+    _type_infos.append((text, record))
+    return ctypes.addressof(record)
 
-    def __init__(self, size, slots, name):
+
+_type_infos = []
+
+
+class HostObject:
+    """An object whose first field points to a table of functions, preceded
+    by the offset to the top of the object and its type description; slots
+    not given record that they were called."""
+
+    def __init__(self, size, slots, name, type_name):
         self.stray = []
         self._keep = []
-        table = (c_void_p * size)()
+        table = (c_void_p * (size + 2))()
+        table[0] = 0
+        table[1] = class_type_info(type_name)
         for i in range(size):
             fn = slots.get(i)
             if fn is None:
                 fn = CFUNCTYPE(None, c_void_p)(lambda this, i=i: self.stray.append("%s slot %d" % (name, i)))
             self._keep.append(fn)
-            table[i] = ctypes.cast(fn, c_void_p).value
+            table[i + 2] = ctypes.cast(fn, c_void_p).value
         self.table = table
-        self.object = (c_void_p * 2)(ctypes.addressof(table), 0)
+        self.object = (c_void_p * 2)(ctypes.addressof(table) + 2 * ctypes.sizeof(c_void_p), 0)
         self.address = ctypes.addressof(self.object)
 
 
@@ -132,7 +153,7 @@ class Registry(HostObject):
         self.offers = []
         self.status = status
         self.seen = seen  # called at each offer, for what the test looks at then
-        super().__init__(24, {18: REGISTER(self._register)}, "registry")
+        super().__init__(24, {18: REGISTER(self._register)}, "registry", "14ICodecRegistry")
 
     def _register(self, this, fourcc, codec):
         row = len(self.offers)
@@ -151,7 +172,7 @@ class Allocator(HostObject):
         self.given = []
         self.fail = False
         self.blocks = [Fenced(), Fenced()]
-        super().__init__(4, {1: ALLOC(self._alloc)}, "allocator")
+        super().__init__(4, {1: ALLOC(self._alloc)}, "allocator", "15IFrameAllocator")
 
     def _alloc(self, this, size, flags):
         self.requests.append((size, flags))
@@ -863,15 +884,17 @@ class Fixed:
                            int.from_bytes(SENTINEL.to_bytes(8, "little")[:value_size], "little"))
             c.same("lines", self.zelku.take(), [])
             problems += ["%s %s" % (codec.name, p) for p in c.problems]
-        # The deleting destructor frees, and Destroy of no object does nothing.
+        # The deleting destructor frees, and Destroy of no object does nothing
+        # (a call on a null object, which sanitizers report whatever it does).
         row, native = kept[0]
         live = self.zelku.live_blocks()
         native.DeletingDestructor(1)
         if self.zelku.live_blocks() != live - 1:
             problems.append("%s deleting destructor: live blocks %d before, %d after" % (
                 model.CODECS[row].name, live, self.zelku.live_blocks()))
-        for row, native in kept[1:]:
-            native.unbound(1, None)(None)
+        if self.faults:
+            for row, native in kept[1:]:
+                native.unbound(1, None)(None)
         problems += self.destroy(kept[1:])
         return problems
 

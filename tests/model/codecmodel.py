@@ -14,10 +14,9 @@ What it answers:
   the header a GetFormat derives, byte for byte.
 
 Headers are Header objects over their bytes (144 or 160 of them). A header
-holds a YUV block (bytes 144 to 159) when it says so: biSize of 160 or more,
-or the block's offset 144. Reading a field the header does not hold raises
-ReadPast, so the model itself proves that no check reads past a header laid
-out by that rule.
+holds a YUV block (bytes 144 to 159) when its biSize says so (160 or more).
+Reading a field the header does not hold raises ReadPast, so the model itself
+proves that no check reads past the size a header states.
 
 Readings taken where the behaviour could be read two ways:
 - CompressGetFormat writes biSize 160;
@@ -30,6 +29,9 @@ Readings taken where the behaviour could be read two ways:
   the index;
 - the extended and ITU 709 packed codecs print the packed codec's lines;
 - the biSizeImage a query writes is computed from the output header;
+- a YUV header with a biSize below 160 is refused wherever it is checked as
+  a 4:4:4 header too (the decoders' YUV outputs, the encoders' YUV inputs),
+  before its YUV block is read;
 - sizes are exact integers (no wrap-around); a query or GetFormat whose
   frame size would not fit biSizeImage (negative, or above 32 bits) refuses
   the format, silently and before allocating anything.
@@ -129,12 +131,10 @@ class Header:
 
 
 def header_length(data):
-    """How many bytes a header laid out in memory holds: 160 when it says it
-    has a YUV block (biSize of 160 or more, or the block's offset 144), else
-    144."""
+    """How many bytes a header laid out in memory holds: 160 when its biSize
+    says so (160 or more), else 144."""
     size, = struct.unpack_from("<I", data, 0)
-    offset, = struct.unpack_from("<I", data, 40)
-    return YUV_SIZE if size >= YUV_SIZE or offset == 144 else RGB_SIZE
+    return YUV_SIZE if size >= YUV_SIZE else RGB_SIZE
 
 
 def make_header(**fields):
@@ -292,8 +292,9 @@ class Codec:
 
     def _yuv444(self, h, subsamplings=(16,)):
         """A 4:4:4 YUV header of this codec (the @YUV compression is checked
-        by the caller)."""
-        return (h.dwExtDataOffset == 144 and h.dwColorSpace == self.colour_space
+        by the caller). A YUV header shorter than 160 bytes is refused like
+        every other."""
+        return (h.biSize >= 160 and h.dwExtDataOffset == 144 and h.dwColorSpace == self.colour_space
                 and h.dwSubsampling in subsamplings and h.dwVertSubsampling == 0)
 
     @staticmethod
