@@ -373,10 +373,9 @@ class Case:
 class Runner:
     """Asks the native codecs and the model the same questions (in a child)."""
 
-    def __init__(self, zelku, codecs, faults):
+    def __init__(self, zelku, codecs):
         self.zelku = zelku
         self.codecs = codecs
-        self.faults = faults
         self.inp = Fenced()
         self.out = Fenced()
         self.cell = Fenced()
@@ -1005,7 +1004,7 @@ def main():
         if len(kept) != 6 or [row for row, _ in kept] != list(range(6)):
             print("%s: no six codecs registered; the pairs cannot be asked" % TOOL)
             return 1
-        runner = Runner(zelku, [native for _, native in kept], faults)
+        runner = Runner(zelku, [native for _, native in kept])
         cases = boundary_cases()
         boundary = len(cases)
         cases += [generated_case(RNG.randrange(6), RNG.random() < 0.5, "generated %d" % i)

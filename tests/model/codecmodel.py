@@ -153,10 +153,6 @@ def s32(v):
     return v - (1 << 32) if v & 0x80000000 else v
 
 
-def u32(v):
-    return v & 0xFFFFFFFF
-
-
 def tdiv(a, b):
     """Division that truncates toward zero."""
     q = abs(a) // abs(b)
