@@ -794,6 +794,23 @@ def selftest():
     check("allocation fails", asked(lambda *a: yvy.compress_get_format(*a)[0], rgb(720, 486), never),
           (NO_HEADER, [(8, 2, "CTarnelYVY::CompressGetFormat: Allocation of 160 bytes Failed!\r\n")]))
 
+    # Sizes biSizeImage cannot hold refuse the format before anything is allocated.
+    sizes.clear()
+    check("2^32 bytes", meshed.compress_get_format(rgb(0x40000000, 1), counting, [])[0], REFUSED)
+    check("2^32 bytes allocates nothing", sizes, [])
+    check("2^32 - 4 bytes", meshed.compress_get_format(rgb(0x3FFFFFFF, 1), always, [])[1].biSizeImage, 0xFFFFFFFC)
+    check("a negative size", packed.decompress_get_format(packed_in(packed, -1, 1), 0, always, [])[0], REFUSED)
+    check("a negative size is not compared", asked(meshed.decompress_query, yuv(-720, 576, 24, 16, biSizeImage=1),
+                                                   None)[0], OK)
+    check("64-bit sizes compare as they are",
+          asked(meshed.decompress_query, yuv(0x7FFFFFFF, -1903106573, 24, 16, biSizeImage=0x1004A0), None)[0],
+          REFUSED)
+    # A 4:4:4 header shorter than a YUV header is not one.
+    check("a short 4:4:4 output", asked(packed.decompress_query, packed_in(packed),
+                                        yuv(720, 486, 32, 16, biSize=144))[0], REFUSED)
+    check("a short 4:4:4 input", asked(yvy.compress_query, yuv(720, 486, 32, 16, biSize=144), None),
+          (REFUSED, [(8, 3, "CTarnelYVY::CompressQuery() - Invalid YUVBMINFOHEADER\n")]))
+
     # What GetFormat derives at the common frame sizes, each codec's own
     # query accepts.
     for codec in CODECS:
