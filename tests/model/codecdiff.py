@@ -697,7 +697,7 @@ def generated_case(row, decode, origin):
     return Case(row, decode, laid_out(inp), laid_out(out), index, RNG.random() > 0.08, origin)
 
 
-EXTREME_WIDTHS = (0x7FFFFFFF, 0x55555556, 0x40000000, 0x3FFFFFFF, 0x20000000, 0x1FFFFFFF, -0x80000000, -0x7FFFFFFF)
+EXTREME_WIDTHS = (0, 0x7FFFFFFF, 0x55555556, 0x40000000, 0x3FFFFFFF, 0x20000000, 0x1FFFFFFF, -0x80000000, -0x7FFFFFFF)
 EXTREME_HEIGHTS = (0x7FFFFFFF, -0x80000000, 0x40000000, -1903106573, 3, -2)
 
 

@@ -34,7 +34,8 @@ Readings taken where the behaviour could be read two ways:
   before its YUV block is read;
 - sizes are exact integers (no wrap-around); a query or GetFormat whose
   frame size would not fit biSizeImage (negative, or above 32 bits) refuses
-  the format, silently and before allocating anything.
+  the format, silently and before allocating anything; so does a
+  DecompressGetFormat whose height would be the absolute value of -2^31.
 
 Run this file to check the model against worked examples.
 """
@@ -548,7 +549,8 @@ class Codec:
             size = abs(height) * inp.biWidth * 2
         else:
             size = abs(height) * stride(inp.biWidth, bits)
-        if not fits(size):
+        # Nor can a derived header turn -2^31 rows into their absolute value.
+        if not fits(size) or height > 0x7FFFFFFF:
             return REFUSED, None
         out = self._allocate("DecompressGetFormat", RGB_SIZE if kind == "rgb" else YUV_SIZE, alloc, log)
         if out is None:
@@ -799,6 +801,7 @@ def selftest():
     check("2^32 bytes", meshed.compress_get_format(rgb(0x40000000, 1), counting, [])[0], REFUSED)
     check("2^32 bytes allocates nothing", sizes, [])
     check("2^32 - 4 bytes", meshed.compress_get_format(rgb(0x3FFFFFFF, 1), always, [])[1].biSizeImage, 0xFFFFFFFC)
+    check("2^31 rows", meshed.decompress_get_format(yuv(0, -0x80000000, 24, 16), 0, always, [])[0], REFUSED)
     check("a negative size", packed.decompress_get_format(packed_in(packed, -1, 1), 0, always, [])[0], REFUSED)
     check("a negative size is not compared", asked(meshed.decompress_query, yuv(-720, 576, 24, 16, biSizeImage=1),
                                                    None)[0], OK)
