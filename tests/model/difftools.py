@@ -67,10 +67,10 @@ def in_child(call, show=repr):
 
 
 def in_batches(items, answer, batch=500):
-    """(item, answer(item)) for each item, in order, with the answers (strs)
-    computed in forked children, batch items to a child. An item whose child
-    dies gets "crashed with signal N" (or "exited with status N") and the
-    rest of its batch goes on in a fresh child."""
+    """(item, answer(item)) for each item, in order, with the answers (values
+    JSON can carry) computed in forked children, batch items to a child. An
+    item whose child dies gets "crashed with signal N" (or "exited with
+    status N") and the rest of its batch goes on in a fresh child."""
     start = 0
     while start < len(items):
         chunk = items[start:start + batch]
