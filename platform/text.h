@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <new>
 #include <string>
 
 namespace plat {
@@ -73,5 +74,32 @@ PLAT_API int FormatA(char* out, size_t cap, const char* fmt, ...);
 PLAT_API wstring VFormatWS(const WCHAR* fmt, va_list ap);
 PLAT_API wstring FormatWS(const WCHAR* fmt, ...);
 PLAT_API std::string FormatAS(const char* fmt, ...);
+
+// A wide text formatted by VFormatW for a library to hand on: in the object
+// when short, in a block of its own when long (cut to the short buffer when
+// there is no memory for it). No standard string, so that none of its code
+// reaches a library's export table.
+class FormattedW {
+ public:
+  FormattedW(const WCHAR* fmt, va_list ap) {
+    va_list again;
+    va_copy(again, ap);
+    const int n = VFormatW(small_, kSmall, fmt, ap);
+    if (n >= static_cast<int>(kSmall)) {
+      big_ = new (std::nothrow) WCHAR[static_cast<size_t>(n) + 1];
+      if (big_) VFormatW(big_, static_cast<size_t>(n) + 1, fmt, again);
+    }
+    va_end(again);
+  }
+  ~FormattedW() { delete[] big_; }
+  FormattedW(const FormattedW&) = delete;
+  FormattedW& operator=(const FormattedW&) = delete;
+  const WCHAR* c_str() const { return big_ ? big_ : small_; }
+
+ private:
+  static constexpr size_t kSmall = 512;
+  WCHAR small_[kSmall];
+  WCHAR* big_ = nullptr;
+};
 
 }  // namespace plat

@@ -123,6 +123,10 @@ PLATFORM_API HANDLE WINAPI LocalFree(HANDLE block);
 // guard.cpp: the filter of faults no guard catches (SIGSEGV, SIGBUS, SIGILL,
 // SIGFPE), called with the exception record and the registers of the fault
 PLATFORM_API LPTOP_LEVEL_EXCEPTION_FILTER WINAPI SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
+// library.cpp: libraries loaded at run time; a module handle is its load address
+PLATFORM_API HMODULE WINAPI LoadLibraryW(LPCWSTR name);
+PLATFORM_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+PLATFORM_API BOOL WINAPI FreeLibrary(HMODULE module);
 
 // codepage.cpp: conversions between UTF-16 and the ANSI code page (Windows-1252) or UTF-8
 PLATFORM_API int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR in, int inLength, LPWSTR out,

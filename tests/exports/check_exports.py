@@ -2,8 +2,10 @@
 """Checks a library's export table against the lists of names it must export.
 
 A list holds one name a line: a flat function (undecorated; on win32 the
-stdcall forms Name@N and _Name@N count too), or `class NAME` for every member of an
-exported class. Every listed name must be exported, and nothing else may be.
+stdcall forms Name@N and _Name@N count too), a qualified C++ function `NS::Name` (every
+overload of it), or `class NAME` for every member of an exported class. A line
+that starts with `win32:` or `native:` holds for that target only. Every
+listed name must be exported, and nothing else may be.
 """
 import argparse
 import re
@@ -63,15 +65,22 @@ def main():
     ap.add_argument("lists", nargs="+")
     a = ap.parse_args()
 
-    functions, classes = set(), set()
+    functions, qualified, classes = set(), set(), set()
     for path in a.lists:
         with open(path) as f:
             for line in f:
                 line = line.strip()
                 if not line or line.startswith("#"):
                     continue
+                target, sep, rest = line.partition(":")
+                if sep and target in ("win32", "native") and not rest.startswith(":"):
+                    if target != a.kind:
+                        continue
+                    line = rest.strip()
                 if line.startswith("class "):
                     classes.add(line.split(None, 1)[1])
+                elif "::" in line:
+                    qualified.add(line)
                 else:
                     functions.add(line)
 
@@ -84,11 +93,17 @@ def main():
         return any(re.search(r"(^|[\s:*&(])%s::|(vtable|typeinfo|typeinfo name) for %s$" % (re.escape(c), re.escape(c)), text)
                    for c in classes)
 
-    missing = sorted(functions - plain)
+    def qualified_name(name):
+        text = readable.get(name, name)
+        return text.split("(", 1)[0] if "(" in text else None
+
+    exported_qualified = {qualified_name(n) for n in exported}
+    missing = sorted(functions - plain) + sorted(qualified - exported_qualified)
     missing_classes = sorted(c for c in classes if not any(
         re.search(r"\b%s::" % re.escape(c), readable.get(n, n)) for n in exported))
     extra = sorted(n for n in exported
-                   if undecorated(n) not in functions and not belongs_to_class(n))
+                   if undecorated(n) not in functions and not belongs_to_class(n)
+                   and qualified_name(n) not in qualified)
 
     ok = True
     if missing or missing_classes:
@@ -98,7 +113,7 @@ def main():
         ok = False
         print("exported but not listed:", ", ".join(readable.get(n, n) for n in extra))
     print("%s: %d exports, %d listed functions, %d listed classes: %s"
-          % (a.lib, len(exported), len(functions), len(classes), "ok" if ok else "MISMATCH"))
+          % (a.lib, len(exported), len(functions) + len(qualified), len(classes), "ok" if ok else "MISMATCH"))
     return 0 if ok else 1
 
 

@@ -5,6 +5,7 @@ first difference."""
 
 import ctypes
 import mmap
+import json
 import os
 import struct
 import sys
@@ -126,3 +127,41 @@ def each_in_child(count, step, keep_going=True):
             break
         start = at + 1
     return found, deaths
+def in_batches(items, answer, batch=500):
+    """(item, answer(item)) for each item, in order, with the answers (values
+    JSON can carry) computed in forked children, batch items to a child. An
+    item whose child dies gets "crashed with signal N" (or "exited with
+    status N") and the rest of its batch goes on in a fresh child."""
+    start = 0
+    while start < len(items):
+        chunk = items[start:start + batch]
+        sys.stdout.flush()
+        read_end, write_end = os.pipe()
+        child = os.fork()
+        if child == 0:
+            os.close(read_end)
+            status = 0
+            try:
+                for item in chunk:
+                    os.write(write_end, (json.dumps(answer(item)) + "\n").encode())
+            except BaseException:
+                import traceback
+                traceback.print_exc()
+                sys.stderr.flush()
+                status = 3
+            finally:
+                os._exit(status)
+        os.close(write_end)
+        with os.fdopen(read_end, "rb") as pipe:
+            answers = [json.loads(line) for line in pipe]
+        _, status = os.waitpid(child, 0)
+        for item, got in zip(chunk, answers):
+            yield item, got
+        start += len(answers)
+        if len(answers) < len(chunk):
+            if os.WIFSIGNALED(status):
+                died = "crashed with signal %d" % os.WTERMSIG(status)
+            else:
+                died = "exited with status %d" % os.WEXITSTATUS(status)
+            yield chunk[len(answers)], died
+            start += 1

@@ -18,11 +18,13 @@ const char kUsage[] =
     "usage: qz demo [--keep]\n"
     "\n"
     "Runs the suite on built-in data: how paths split, a small tree of clips\n"
-    "scanned, copied and compressed, and a settings file imported from its\n"
-    "older text form, listed and changed; then the diagnostics: export names\n"
-    "made readable, a stack trace of qz itself and one of a child that faults,\n"
+    "scanned, copied and compressed, a settings file imported from its older\n"
+    "text form, listed and changed; the diagnostics: export names made\n"
+    "readable, a stack trace of qz itself and one of a child that faults,\n"
     "written to a dump file and shown again, and the memory figures (on win32\n"
-    "also the export table of dravel.dll). Everything happens in a new folder\n"
+    "also the export table of dravel.dll); the codecs of the codec plug-in with\n"
+    "the frame formats they negotiate; and a small AVI file indexed, shown and\n"
+    "verified. Everything happens in a new folder\n"
     "under the temporary directory, removed at the end (kept with --keep).\n"
     "Exit status 1 when a step does not end as expected.\n";
 
@@ -156,6 +158,11 @@ int Run(const qz::Args& args) {
       {{TEXT("trace"), TEXT("--fault"), TEXT("--dump"), crash}, 0},
       {{TEXT("dump"), crash}, 0},
       {{TEXT("mem")}, 0},
+      // Codecs: what the plug-in registers, a 486-line picture in the extended
+      // packed layout, and a frame the UYVY codec does not take.
+      {{TEXT("frame"), TEXT("codecs")}, 0},
+      {{TEXT("frame"), TEXT("formats"), TEXT("packed-extd"), TEXT("720"), TEXT("486")}, 0},
+      {{TEXT("frame"), TEXT("formats"), TEXT("uyvy"), TEXT("640"), TEXT("480")}, 1},
   };
 #ifdef QZ_HAVE_INDEX
   // Media indexes: an AVI indexed, shown and verified; the same file as raw frames against the wrong index.
