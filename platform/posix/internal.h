@@ -47,6 +47,19 @@ inline void SetFileTime64(FILETIME* ft, ULONGLONG t) {
   ft->dwHighDateTime = static_cast<DWORD>(t >> 32);
 }
 
+// ---- file.cpp: the crash hook (hooks.h) ----
+
+// Counts a call that changes a file. When it is the call the crash hook names,
+// returns true with the bytes a write may still make (`keep`): the caller
+// writes them, if any, and then calls Die().
+bool CrashHere(DWORD& keep);
+[[noreturn]] void Die();
+// CrashHere and Die in one, for calls that have nothing to write.
+inline void CrashPoint() {
+  DWORD keep;
+  if (CrashHere(keep)) Die();
+}
+
 // ---- attributes.cpp: a file as Windows sees it ----
 //
 // Read-only of a file is the owner's write permission, so that other programs
@@ -141,6 +154,12 @@ void ReleaseRange(int fd, ULONGLONG offset, ULONGLONG length);
 // happen under the gate, so that no open slips in between.
 enum class Removal { kDone, kDenied, kFailed };
 Removal RemoveIfDeletable(const std::string& nativePath, const std::function<int()>& change);
+
+// RemoveIfDeletable for a rename that replaces `target`: the change runs only
+// when, besides, no handle is open on the target (kBusy), under the gates of
+// both, so that nobody opens the target in between.
+enum class Replace { kDone, kSourceDenied, kBusy, kFailed };
+Replace ReplaceIfFree(const std::string& source, const std::string& target, const std::function<int()>& change);
 
 }  // namespace share
 
