@@ -55,6 +55,8 @@ void Build(Header& h, const Byte* old, Byte* out) {
   Put64(out + kCheckOffset, Check(out, h.count));
 }
 
+bool IsJournal(const Byte* first, size_t size) { return std::memcmp(first, kMagic, size < 4 ? size : 4) == 0; }
+
 bool Parse(const Byte* journal, size_t size, Header& out) {
   if (size < kHeaderSize || std::memcmp(journal, kMagic, 4) != 0) return false;
   Header h;

@@ -59,6 +59,10 @@ ULONGLONG HashFile(const Byte* image, size_t size);
 // image's h.count bytes from h.at on.
 void Build(Header& h, const Byte* old, Byte* out);
 
+// True for the first bytes of a journal, whole or cut short (so also for a
+// piece of the magic alone): the file is the store's journal and no one else's.
+bool IsJournal(const Byte* first, size_t size);
+
 // The header of a journal of `size` bytes; false when it is not a whole
 // journal (wrong magic, size or check, or fields that contradict each other).
 bool Parse(const Byte* journal, size_t size, Header& out);

@@ -95,8 +95,7 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
     // never written over, and the save does not happen.
     Byte magic[4];
     DWORD got = 0;
-    ok = SeekTo(file_, 0) && ReadFile(file_, magic, 4, &got, nullptr) && got == 4 &&
-         std::memcmp(magic, jn::kMagic, 4) == 0;
+    ok = SeekTo(file_, 0) && ReadFile(file_, magic, 4, &got, nullptr) && jn::IsJournal(magic, got);
     if (!ok) {
       CloseHandle(file_);
       file_ = INVALID_HANDLE_VALUE;
@@ -127,9 +126,13 @@ Store::Recovery Store::Recover(CSetFile& f, bool writable) {
   const plat::wstring path = JournalPath(f.m_target);
   if (path.empty()) return Recovery::kFailed;
   WIN32_FILE_ATTRIBUTE_DATA a;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a) ||
-      (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (a.nFileSizeHigh == 0 && a.nFileSizeLow == 0))
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a) || (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     return Recovery::kNone;
+  if (a.nFileSizeHigh == 0 && a.nFileSizeLow == 0) {
+    // Made, but nothing written to it yet.
+    if (writable) DeleteFileW(path.c_str());
+    return Recovery::kNone;
+  }
 
   // A journal that cannot be read may be one the store needs: nothing is read
   // or written until it can.
@@ -151,12 +154,10 @@ Store::Recovery Store::Recover(CSetFile& f, bool writable) {
   if (!jn::Parse(journal.p, journalSize, header)) {
     // Cut short while it was written: the store was not touched yet. A file
     // that is no journal at all is left alone.
-    const bool ours = journalSize >= 4 && std::memcmp(journal.p, jn::kMagic, 4) == 0;
-    if (ours) {
+    if (jn::IsJournal(journal.p, journalSize))
       drop();
-    } else {
+    else
       CloseHandle(h);
-    }
     return Recovery::kNone;
   }
   if (!ReadWhole(f.m_file, store.p, storeSize) || (header.oldLength && !(old.p = AllocBlock(header.oldLength)))) {
