@@ -4,6 +4,7 @@
 #include <memory>
 #include <random>
 
+#include "platform/files.h"
 #include "support/support.h"
 #include "zip_testing.h"
 
@@ -52,7 +53,11 @@ TEST_P(ReplacedTarget, LooksAsAPlainOverwriteLeavesIt) {
 
   EXPECT_EQ(ReadBytes(dir.path() / "replaced"), data);
   EXPECT_EQ(GetFileAttributesW(replaced.c_str()), GetFileAttributesW(plain.c_str()));
-  EXPECT_EQ(Time64(Created(replaced)), Time64(Created(plain)));
+  // Wine keeps no creation time of its own (it reports the inode's), so there
+  // the new file has its own; Windows and the native platform keep the one set.
+  if (!fstest::UnderWine()) {
+    EXPECT_EQ(Time64(Created(replaced)), Time64(Created(plain)));
+  }
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 }
 
@@ -61,16 +66,22 @@ INSTANTIATE_TEST_SUITE_P(Attributes, ReplacedTarget,
                                          DWORD(FILE_ATTRIBUTE_HIDDEN),
                                          DWORD(FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_ARCHIVE)));
 
-// A read-only target is refused as a plain overwrite refuses it, and stays.
-TEST(ReplacedTarget, AReadOnlyTargetIsRefused) {
+// A read-only target is refused when a plain overwrite is refused (Wine
+// running as root lets both through), and then stays as it was.
+TEST(ReplacedTarget, AReadOnlyTargetIsRefusedAsAPlainOverwriteIs) {
   TempDir dir;
-  const wstring target = dir.Wide("target");
+  const wstring plain = dir.Wide("plain"), target = dir.Wide("target");
+  MakeOld(plain, FILE_ATTRIBUTE_READONLY);
   MakeOld(target, FILE_ATTRIBUTE_READONLY);
+  HANDLE h = CreateFileW(plain.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const BOOL overwritten = h != INVALID_HANDLE_VALUE;
+  if (overwritten) CloseHandle(h);
   std::string data(100, 'x');
-  EXPECT_EQ(FU_WriteFile(target.c_str(), &data[0], 100, 0), 0);
-  EXPECT_EQ(ReadBytes(dir.path() / "target"), "the old content");
+  EXPECT_EQ(FU_WriteFile(target.c_str(), &data[0], 100, 0), overwritten);
+  EXPECT_EQ(ReadBytes(dir.path() / "target"), overwritten ? data : "the old content");
+  SetFileAttributesW(plain.c_str(), FILE_ATTRIBUTE_NORMAL);
   SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 }
 
 // ---- writers that die on the way ----
