@@ -2,6 +2,7 @@
 // the store it lies beside.
 #include "settings/journal.h"
 
+#include <algorithm>
 #include <cstring>
 
 #define XXH_INLINE_ALL
@@ -40,6 +41,19 @@ ULONGLONG HashImage(const Byte* content, size_t length, bool empty) {
 }
 
 ULONGLONG HashFile(const Byte* image, size_t size) { return XXH3_64bits(image, size); }
+
+void PlanRange(const format::Edit& edit, DWORD oldLength, Header& h) {
+  h.oldLength = oldLength;
+  if (edit.kind == format::Edit::kOverwrite) {
+    h.newLength = oldLength;
+    h.at = DWORD(format::kMagicSize + edit.at);
+    h.count = edit.valueSize;
+    return;
+  }
+  h.newLength = edit.newLength ? DWORD(format::kMagicSize + edit.newLength) : 0;
+  h.at = oldLength ? DWORD(std::min<size_t>(oldLength, format::kMagicSize + edit.firstChange())) : 0;
+  h.count = oldLength - h.at;
+}
 
 void Build(Header& h, const Byte* old, Byte* out) {
   h.size = DWORD(kHeaderSize + h.count);

@@ -54,6 +54,11 @@ ULONGLONG HashImage(const Byte* content, size_t length, bool empty);
 // The same over an image as it lies in a file.
 ULONGLONG HashFile(const Byte* image, size_t size);
 
+// The lengths and the range of a save that applies `edit` to a store whose
+// file is `oldLength` bytes long: an overwrite keeps the value's old bytes,
+// any other edit the old image from its first change to its end.
+void PlanRange(const format::Edit& edit, DWORD oldLength, Header& h);
+
 // Writes the journal of a save into `out` (kHeaderSize + h.count bytes): the
 // header fields come from `h` (its size is set here); `old` holds the old
 // image's h.count bytes from h.at on.

@@ -116,9 +116,7 @@ int Store::Overwrite(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   if (!saved) return 0;
   Byte* value = f.m_content + edit.at;
   std::memcpy(saved, value, edit.valueSize);
-  h.newLength = h.oldLength;
-  h.at = DWORD(fmt::kMagicSize + edit.at);
-  h.count = edit.valueSize;
+  journal::PlanRange(edit, h.oldLength, h);
   h.oldHash = journal::HashImage(f.m_content, f.m_contentLength, false);
   int r = 0;
   if (plat::Guarded([&] { fmt::Apply(edit, f.m_content); })) {
@@ -156,9 +154,7 @@ int Store::Commit(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   Journal j(f.m_target);
   // A store emptied is cut to 0 bytes in one step: nothing to put back.
   if (block) {
-    h.newLength = DWORD(fmt::kMagicSize + edit.newLength);
-    h.at = h.oldLength ? DWORD(std::min<size_t>(h.oldLength, fmt::kMagicSize + edit.firstChange())) : 0;
-    h.count = h.oldLength - h.at;
+    journal::PlanRange(edit, h.oldLength, h);
     h.oldHash = journal::HashImage(old, oldLength, h.oldLength == 0);
     h.newHash = journal::HashImage(block, edit.newLength, false);
     if (!j.Write(h, h.count ? old + (h.at - fmt::kMagicSize) : nullptr)) {
