@@ -74,8 +74,9 @@ class PELLAM_EXPORT CSetFile {
   CSetFile& operator=(const CSetFile& other);
 
   // Saves survive the end of their process at any point: a save first keeps
-  // what it overwrites in a journal beside the store (NAME-journal), and
-  // whoever opens the store next puts back a save that did not end. With
+  // what it overwrites in a journal beside the store (NAME-journal, empty
+  // between saves), and whoever opens the store next puts back a save that
+  // did not end. With
   // flushing on (off by default), each save also waits until the journal and
   // then the store are on disk, so that a power cut keeps every acknowledged
   // write too. For every object of the process; returns the previous setting.

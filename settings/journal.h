@@ -1,6 +1,6 @@
 // The journal of a save: what a save is about to overwrite in the store,
-// written beside it (NAME-journal) before the store is touched, and dropped
-// once the store holds the new image. Pure functions over memory; the files
+// written beside it (NAME-journal) before the store is touched, and cut to 0
+// bytes once the store holds the new image. Pure functions over memory; the files
 // and their order of writing are the store's (journal_file.cpp).
 //
 // A save rewrites the store's whole image (the magic and the content), but

@@ -1,6 +1,6 @@
 // The journal beside the store: written before a save touches the store,
-// dropped when the store is whole again, and followed by the next one who
-// opens the store when a save did not end.
+// cut to 0 bytes when the store is whole again, and followed by the next one
+// who opens the store when a save did not end.
 //
 // A process that dies at any point of a save leaves the journal whole in the
 // system's cache before the first byte of the store changes, so without any
@@ -110,11 +110,13 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
   return ok;
 }
 
+// The journal is kept, cut to 0 bytes, rather than deleted: that costs fewer
+// calls, and with flushing on its name never has to be made durable again.
 void Journal::Drop() {
   if (file_ == INVALID_HANDLE_VALUE) return;
+  Truncate(file_);
   CloseHandle(file_);
   file_ = INVALID_HANDLE_VALUE;
-  DeleteFileW(path_.c_str());
 }
 
 void Journal::Remove(const WCHAR* target) {
@@ -128,11 +130,7 @@ Store::Recovery Store::Recover(CSetFile& f, bool writable) {
   WIN32_FILE_ATTRIBUTE_DATA a;
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a) || (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     return Recovery::kNone;
-  if (a.nFileSizeHigh == 0 && a.nFileSizeLow == 0) {
-    // Made, but nothing written to it yet.
-    if (writable) DeleteFileW(path.c_str());
-    return Recovery::kNone;
-  }
+  if (a.nFileSizeHigh == 0 && a.nFileSizeLow == 0) return Recovery::kNone;  // between saves
 
   // A journal that cannot be read may be one the store needs: nothing is read
   // or written until it can.
@@ -147,8 +145,8 @@ Store::Recovery Store::Recover(CSetFile& f, bool writable) {
     return Recovery::kFailed;
   }
   auto drop = [&] {
+    if (writable) Truncate(h);
     CloseHandle(h);
-    if (writable) DeleteFileW(path.c_str());
   };
   jn::Header header;
   if (!jn::Parse(journal.p, journalSize, header)) {

@@ -56,7 +56,8 @@ class Journal {
   // Keeps what a save is about to overwrite: `old` holds the old image's
   // h.count bytes from h.at on. False when it could not be written whole.
   bool Write(journal::Header& h, const Byte* old);
-  // The store holds a whole image again (the new one, or the old one put back).
+  // The store holds a whole image again (the new one, or the old one put
+  // back): the journal is cut to 0 bytes, and kept for the next save.
   void Drop();
   // The journal goes with a store that goes.
   static void Remove(const WCHAR* target);

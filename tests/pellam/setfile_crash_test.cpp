@@ -144,7 +144,7 @@ TEST_P(Crash, TheStoreHoldsTheOldOrTheNewImage) {
       const Image after = Read(s);
       EXPECT_TRUE(after.bytes == old.bytes || after.bytes == saved.bytes);
       EXPECT_EQ(after.listing, seen);
-      EXPECT_FALSE(std::filesystem::exists(journal));
+      EXPECT_TRUE(!std::filesystem::exists(journal) || std::filesystem::file_size(journal) == 0);
       if (code == 0) {
         finished = true;
         break;
@@ -235,7 +235,8 @@ TEST(Killed, AWriterKilledAtRandomMomentsLosesNothingAcknowledged) {
     ASSERT_TRUE(WaitForLines(s, logs.back(), 1));
     Sleep(std::uniform_int_distribution<DWORD>(0, 40)(random));
     writer->Kill();
-    if (std::filesystem::exists(s.file().string() + "-journal")) ++midSave;
+    const std::string journal = s.file().string() + "-journal";
+    if (std::filesystem::exists(journal) && std::filesystem::file_size(journal) > 0) ++midSave;
     ExpectAllThere(s, Acknowledged(s, logs));
     if (HasFailure()) break;
   }
