@@ -168,9 +168,12 @@ bool WriteTarget(const WCHAR* target, const void* data, ULONG size, int attempts
   plat::wstring name;
   File temp(CreateBeside(target, name));
   if (!temp.ok()) return false;
-  bool ok = WriteAll(temp.get(), data, size) && (!held.ok() || SetFileTime(temp.get(), &created, nullptr, nullptr));
+  bool ok = WriteAll(temp.get(), data, size);
+  // What the target looked like matters less than its data: these two are
+  // made where they can be, and a failure of either fails nothing.
+  if (ok && held.ok()) SetFileTime(temp.get(), &created, nullptr, nullptr);
   temp.Close();
-  ok = ok && (attributes == FILE_ATTRIBUTE_ARCHIVE || SetFileAttributesW(name.c_str(), attributes));
+  if (ok && attributes != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesW(name.c_str(), attributes);
   held.Close();
   // A process that opened the target since it was let go holds it now: as
   // with the open, it is given the same pauses to let go.

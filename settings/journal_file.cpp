@@ -106,7 +106,7 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
   DWORD put = 0;
   ok = ok && SeekTo(file_, 0) && WriteFile(file_, image, DWORD(size), &put, nullptr) && put == size;
   if (ok && Flushing()) ok = FlushFileBuffers(file_) != 0;
-  if (!ok) Drop();  // a journal cut short means nothing; it goes all the same
+  if (!ok) Drop();  // a journal cut short means nothing; it is emptied all the same
   return ok;
 }
 
