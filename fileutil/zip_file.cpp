@@ -133,12 +133,8 @@ HANDLE CreateBeside(const WCHAR* target, plat::wstring& name) {
     const DWORD n = DWORD(InterlockedIncrement(&counter)) * 0x9E3779B1u ^ GetCurrentProcessId() ^ GetTickCount();
     WCHAR beside[MAX_PATH + 16];
     plat::FormatW(beside, MAX_PATH + 16, TEXT("%s~%08x.tmp"), target, unsigned(n));
-    try {
-      name = plat::LongPath(beside);
-    } catch (...) {
-      name.clear();  // no memory for the name
-    }
-    if (name.empty()) return INVALID_HANDLE_VALUE;
+    name = plat::LongPath(beside);
+    if (name.empty()) return INVALID_HANDLE_VALUE;  // no memory for the name
     HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return h;

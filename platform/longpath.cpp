@@ -4,10 +4,10 @@
 
 namespace plat {
 
-wstring LongPath(const wstring& path) noexcept {
+wstring LongPath(const WCHAR* p) noexcept {
   try {
+    const wstring path(p);
     if (path.size() < MAX_PATH) return path;
-    const WCHAR* p = path.c_str();
     auto sep = [](WCHAR c) { return c == '\\' || c == '/'; };
     if (sep(p[0]) && sep(p[1]) && (p[2] == '?' || p[2] == '.') && sep(p[3])) return path;  // already in that form
     const DWORD need = GetFullPathNameW(p, 0, nullptr, nullptr);

@@ -11,6 +11,6 @@ namespace plat {
 // `path` as it is when it is shorter than MAX_PATH; else its full form behind
 // \\?\ (\\?\UNC\ for a network name). Empty when there is no memory or the
 // full form cannot be had.
-PLAT_API wstring LongPath(const wstring& path) noexcept;
+PLAT_API wstring LongPath(const WCHAR* path) noexcept;
 
 }  // namespace plat

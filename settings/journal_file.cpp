@@ -23,12 +23,12 @@ std::atomic<int> g_flush{0};
 
 const WCHAR kSuffix[] = TEXT("-journal");
 
+// Empty when there is no memory for the name.
 plat::wstring JournalPath(const WCHAR* target) noexcept {
-  try {
-    return plat::LongPath(plat::wstring(target) + kSuffix);
-  } catch (...) {
-    return plat::wstring();
-  }
+  WCHAR name[MAX_PATH + sizeof kSuffix / sizeof kSuffix[0]];
+  plat::WCopy(name, MAX_PATH, target);
+  plat::WAppend(name, sizeof name / sizeof name[0], kSuffix);
+  return plat::LongPath(name);
 }
 
 bool SeekTo(HANDLE h, ULONGLONG offset) {
