@@ -137,7 +137,9 @@ TEST_P(Crash, TheStoreHoldsTheOldOrTheNewImage) {
       CSetFile reader(s.path.c_str());
       const Lines seen = Listing(reader);
       EXPECT_TRUE(seen == old.listing || seen == saved.listing);
-      if (code == 0) EXPECT_EQ(seen, saved.listing);
+      if (code == 0) {
+        EXPECT_EQ(seen, saved.listing);
+      }
       // A writer puts the store right: then it holds one of the two images, byte for byte.
       CSetFile writer(s.path.c_str());
       EXPECT_EQ(writer.DeleteSetting("nothing", "here", CSetFile::kInt), 1);
