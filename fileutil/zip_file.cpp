@@ -125,22 +125,32 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
                                   FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// A name beside the target for its new content, made anew (CREATE_NEW) so
+// A file beside the target for its new content, made anew (CREATE_NEW) so
 // that two writers never share one: the target's name, then a number.
-HANDLE CreateBeside(const WCHAR* target, plat::wstring& name) {
-  static LONG counter = 0;
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    const DWORD n = DWORD(InterlockedIncrement(&counter)) * 0x9E3779B1u ^ GetCurrentProcessId() ^ GetTickCount();
-    WCHAR beside[MAX_PATH + 16];
-    plat::FormatW(beside, MAX_PATH + 16, TEXT("%s~%08x.tmp"), target, unsigned(n));
-    name = plat::LongPath(beside);
-    if (name.empty()) return INVALID_HANDLE_VALUE;  // no memory for the name
-    HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return h;
+class Beside {
+ public:
+  explicit Beside(const WCHAR* target) : target_(target) {}
+  // Tries names until one is new; INVALID_HANDLE_VALUE when none could be made.
+  HANDLE Create() {
+    static LONG counter = 0;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      const DWORD n = DWORD(InterlockedIncrement(&counter)) * 0x9E3779B1u ^ GetCurrentProcessId() ^ GetTickCount();
+      WCHAR beside[MAX_PATH + 16];
+      plat::FormatW(beside, MAX_PATH + 16, TEXT("%s~%08x.tmp"), target_, unsigned(n));
+      name_.reset(new (std::nothrow) plat::LongPath(beside));
+      if (!name_ || !name_->get()) return INVALID_HANDLE_VALUE;  // no memory for the name
+      HANDLE h = CreateFileW(name_->get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+      if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return h;
+    }
+    return INVALID_HANDLE_VALUE;
   }
-  return INVALID_HANDLE_VALUE;
-}
+  const WCHAR* name() const { return name_->get(); }
+
+ private:
+  const WCHAR* target_;
+  std::unique_ptr<plat::LongPath> name_;
+};
 
 // Writes a whole file over its target in one step: the new content goes to a
 // file beside it, which then takes the target's name. Whoever reads the
@@ -161,24 +171,24 @@ bool WriteTarget(const WCHAR* target, const void* data, ULONG size, int attempts
     if (!GetFileTime(held.get(), &created, nullptr, nullptr) || old == INVALID_FILE_ATTRIBUTES) return false;
     attributes |= old & kKeptAttributes;
   }
-  plat::wstring name;
-  File temp(CreateBeside(target, name));
+  Beside beside(target);
+  File temp(beside.Create());
   if (!temp.ok()) return false;
   bool ok = WriteAll(temp.get(), data, size);
   // What the target looked like matters less than its data: these two are
   // made where they can be, and a failure of either fails nothing.
   if (ok && held.ok()) SetFileTime(temp.get(), &created, nullptr, nullptr);
   temp.Close();
-  if (ok && attributes != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesW(name.c_str(), attributes);
+  if (ok && attributes != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesW(beside.name(), attributes);
   held.Close();
   // A process that opened the target since it was let go holds it now: as
   // with the open, it is given the same pauses to let go.
-  for (int attempt = 1; ok && !MoveFileExW(name.c_str(), target, MOVEFILE_REPLACE_EXISTING); ++attempt) {
+  for (int attempt = 1; ok && !MoveFileExW(beside.name(), target, MOVEFILE_REPLACE_EXISTING); ++attempt) {
     const DWORD error = GetLastError();
     if (attempt >= attempts || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) ok = false;
     else Sleep(kRetryPauseMs);
   }
-  if (!ok) DeleteFileW(name.c_str());
+  if (!ok) DeleteFileW(beside.name());
   return ok;
 }
 

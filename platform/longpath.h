@@ -8,9 +8,22 @@
 
 namespace plat {
 
-// `path` as it is when it is shorter than MAX_PATH; else its full form behind
-// \\?\ (\\?\UNC\ for a network name). Empty when there is no memory or the
-// full form cannot be had.
-PLAT_API wstring LongPath(const WCHAR* path) noexcept;
+// A path as it is when it is shorter than MAX_PATH; else its full form behind
+// \\?\ (\\?\UNC\ for a network name). get() is null when there is no memory
+// for that form or it cannot be had. No standard string is involved, so that
+// no library exports one.
+class PLAT_API LongPath {
+ public:
+  explicit LongPath(const WCHAR* path) noexcept;
+  ~LongPath();
+  LongPath(const LongPath&) = delete;
+  LongPath& operator=(const LongPath&) = delete;
+
+  const WCHAR* get() const { return long_ ? long_ : short_[0] ? short_ : nullptr; }
+
+ private:
+  WCHAR short_[MAX_PATH];
+  WCHAR* long_ = nullptr;
+};
 
 }  // namespace plat

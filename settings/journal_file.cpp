@@ -23,13 +23,14 @@ std::atomic<int> g_flush{0};
 
 const WCHAR kSuffix[] = TEXT("-journal");
 
-// Empty when there is no memory for the name.
-plat::wstring JournalPath(const WCHAR* target) noexcept {
+// The store's name and the suffix, for as long as the full expression lasts.
+struct Joined {
   WCHAR name[MAX_PATH + sizeof kSuffix / sizeof kSuffix[0]];
-  plat::WCopy(name, MAX_PATH, target);
-  plat::WAppend(name, sizeof name / sizeof name[0], kSuffix);
-  return plat::LongPath(name);
-}
+  explicit Joined(const WCHAR* target) {
+    plat::WCopy(name, MAX_PATH, target);
+    plat::WAppend(name, sizeof name / sizeof name[0], kSuffix);
+  }
+};
 
 bool SeekTo(HANDLE h, ULONGLONG offset) {
   LARGE_INTEGER to, at;
@@ -69,14 +70,16 @@ void Truncate(HANDLE h) { SeekTo(h, 0) && SetEndOfFile(h); }
 
 bool Flushing() { return g_flush.load() != 0; }
 
-Journal::Journal(const WCHAR* target) : path_(JournalPath(target)), file_(INVALID_HANDLE_VALUE) {}
+JournalName::JournalName(const WCHAR* target) : LongPath(Joined(target).name) {}
+
+Journal::Journal(const WCHAR* target) : path_(target), file_(INVALID_HANDLE_VALUE) {}
 
 Journal::~Journal() {
   if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
 }
 
 bool Journal::Write(jn::Header& h, const Byte* old) {
-  if (path_.empty()) return false;
+  if (!path_.get()) return false;
   const size_t size = jn::kHeaderSize + size_t(h.count);
   Byte small[512];
   Owned big;
@@ -85,7 +88,7 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
   jn::Build(h, old, image);
 
   // Readers of the store may look at the journal; deleting it is not theirs to refuse.
-  file_ = CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+  file_ = CreateFileW(path_.get(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file_ == INVALID_HANDLE_VALUE) return false;
   DWORD existing = 0;
@@ -120,21 +123,21 @@ void Journal::Drop() {
 }
 
 void Journal::Remove(const WCHAR* target) {
-  const plat::wstring path = JournalPath(target);
-  if (!path.empty()) DeleteFileW(path.c_str());
+  const JournalName path(target);
+  if (path.get()) DeleteFileW(path.get());
 }
 
 Store::Recovery Store::Recover(CSetFile& f, bool writable) {
-  const plat::wstring path = JournalPath(f.m_target);
-  if (path.empty()) return Recovery::kFailed;
+  const JournalName path(f.m_target);
+  if (!path.get()) return Recovery::kFailed;
   WIN32_FILE_ATTRIBUTE_DATA a;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a) || (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+  if (!GetFileAttributesExW(path.get(), GetFileExInfoStandard, &a) || (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     return Recovery::kNone;
   if (a.nFileSizeHigh == 0 && a.nFileSizeLow == 0) return Recovery::kNone;  // between saves
 
   // A journal that cannot be read may be one the store needs: nothing is read
   // or written until it can.
-  HANDLE h = CreateFileW(path.c_str(), writable ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+  HANDLE h = CreateFileW(path.get(), writable ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return Recovery::kFailed;

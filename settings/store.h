@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "pellam.h"
+#include "platform/longpath.h"
 #include "settings/format.h"
 #include "settings/journal.h"
 
@@ -42,6 +43,13 @@ FILETIME LastSeen(const FILETIME& fileTime);
 // on (CSetFile::SetFlushWrites).
 bool Flushing();
 
+// The journal's name: the store's with "-journal", in a form the system
+// takes at that length. get() is null when it cannot be made.
+class JournalName : public plat::LongPath {
+ public:
+  explicit JournalName(const WCHAR* target);
+};
+
 // The journal of one save, beside the store (NAME-journal), from before the
 // store is rewritten until the store holds its new image. Used with the
 // store's file open and its byte lock held, which guards the journal too.
@@ -63,7 +71,7 @@ class Journal {
   static void Remove(const WCHAR* target);
 
  private:
-  plat::wstring path_;
+  JournalName path_;
   HANDLE file_;
 };
 

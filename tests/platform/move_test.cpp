@@ -81,13 +81,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LongPath, NamesOfAnyLengthReachTheirFile) {
   TempDir dir;
   const wstring shortName = dir.Wide("a");
-  EXPECT_EQ(plat::LongPath(shortName.c_str()), shortName);
+  EXPECT_EQ(wstring(plat::LongPath(shortName.c_str()).get()), shortName);
   wstring deep = dir.Wide();
   for (int i = 0; deep.size() < 300; ++i) {
     deep += TEXT("\\") + wstring(40, WCHAR('d' + i % 3));
-    ASSERT_TRUE(CreateDirectoryW(plat::LongPath(deep.c_str()).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(plat::LongPath(deep.c_str()).get(), nullptr));
   }
-  const wstring name = plat::LongPath((deep + TEXT("\\file")).c_str());
+  const wstring name = plat::LongPath((deep + TEXT("\\file")).c_str()).get();
   ASSERT_EQ(name.substr(0, 4), TEXT("\\\\?\\"));
   Handle h(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
   EXPECT_TRUE(h.valid());
