@@ -84,7 +84,11 @@ TEST(LongPath, NamesOfAnyLengthReachTheirFile) {
   EXPECT_EQ(wstring(plat::LongPath(shortName.c_str()).get()), shortName);
   wstring deep = dir.Wide();
   for (int i = 0; deep.size() < 300; ++i) {
-    deep += TEXT("\\") + wstring(40, WCHAR('d' + i % 3));
+    // A directory's plain name must leave room for a file name of 12 units:
+    // the steps pass over the names of 248 to 259 units.
+    size_t step = 40;
+    if (deep.size() + 1 + step >= MAX_PATH - 12 && deep.size() + 1 + step < MAX_PATH) step = MAX_PATH - deep.size();
+    deep += TEXT("\\") + wstring(step, WCHAR('d' + i % 3));
     ASSERT_TRUE(CreateDirectoryW(plat::LongPath(deep.c_str()).get(), nullptr));
   }
   const wstring name = plat::LongPath((deep + TEXT("\\file")).c_str()).get();
