@@ -1,5 +1,7 @@
 // MoveFileExW, as the whole-file writes use it to replace a file in one step,
 // and the long names of files beside others.
+#include <vector>
+
 #include "files.h"
 #include "platform/longpath.h"
 
@@ -82,6 +84,7 @@ TEST(LongPath, NamesOfAnyLengthReachTheirFile) {
   TempDir dir;
   const wstring shortName = dir.Wide("a");
   EXPECT_EQ(wstring(plat::LongPath(shortName.c_str()).get()), shortName);
+  std::vector<wstring> made;
   wstring deep = dir.Wide();
   for (int i = 0; deep.size() < 300; ++i) {
     // A directory's plain name must leave room for a file name of 12 units:
@@ -89,7 +92,8 @@ TEST(LongPath, NamesOfAnyLengthReachTheirFile) {
     size_t step = 40;
     if (deep.size() + 1 + step >= MAX_PATH - 12 && deep.size() + 1 + step < MAX_PATH) step = MAX_PATH - deep.size();
     deep += TEXT("\\") + wstring(step, WCHAR('d' + i % 3));
-    ASSERT_TRUE(CreateDirectoryW(plat::LongPath(deep.c_str()).get(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(plat::LongPath(deep.c_str()).get(), nullptr)) << GetLastError();
+    made.push_back(deep);
   }
   const wstring name = plat::LongPath((deep + TEXT("\\file")).c_str()).get();
   ASSERT_EQ(name.substr(0, 4), TEXT("\\\\?\\"));
@@ -97,6 +101,9 @@ TEST(LongPath, NamesOfAnyLengthReachTheirFile) {
   EXPECT_TRUE(h.valid());
   h.Reset();
   EXPECT_NE(GetFileAttributesW(name.c_str()), INVALID_FILE_ATTRIBUTES);
+  // The temporary directory's own clean-up may not reach names this long.
+  EXPECT_TRUE(DeleteFileW(name.c_str()));
+  for (auto d = made.rbegin(); d != made.rend(); ++d) EXPECT_TRUE(RemoveDirectoryW(plat::LongPath(d->c_str()).get()));
 }
 
 }  // namespace
