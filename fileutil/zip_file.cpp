@@ -4,14 +4,15 @@
 // Each file is read or written in one system call, with the sequential-access
 // hint. These calls go to the system directly, not through the timed layer: a
 // whole file is expected to take its time. Every handle and every temporary
-// block is given back on every way out, and a target that could not be
-// written in full is deleted rather than left to pass for the data.
+// block is given back on every way out. A target is replaced in one step by a
+// file written whole beside it, so that it never holds part of its data.
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "fs_internal.h"
+#include "platform/longpath.h"
 #include "zip_block.h"
 
 using namespace ferrow;
@@ -37,12 +38,9 @@ HANDLE Open(const WCHAR* path, DWORD access, DWORD share, DWORD creation, int at
   }
 }
 
-// Readers let other readers in; writers let nobody in and always start anew.
+// Readers let other readers in.
 HANDLE OpenForReading(const WCHAR* path, int attempts) {
   return Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, attempts);
-}
-HANDLE CreateForWriting(const WCHAR* path, int attempts) {
-  return Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS, attempts);
 }
 
 // A handle, closed when it goes.
@@ -121,16 +119,77 @@ bool MakeTargetDirectory(const WCHAR* target) {
   return !*dir || FU_TestDirExists(dir) || FU_CreatePath(dir);
 }
 
-// Writes a whole file to a target made anew, `attempts` times on a sharing
-// violation. A write that fails or falls short leaves no file behind.
+// Attribute bits a new file takes over from the file it replaces, as a plain
+// overwrite keeps them (it adds the archive bit).
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// A file beside the target for its new content, made anew (CREATE_NEW) so
+// that two writers never share one: the target's name, then a number.
+class Beside {
+ public:
+  explicit Beside(const WCHAR* target) : target_(target) {}
+  // Tries names until one is new; INVALID_HANDLE_VALUE when none could be made.
+  HANDLE Create() {
+    static LONG counter = 0;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      const DWORD n = DWORD(InterlockedIncrement(&counter)) * 0x9E3779B1u ^ GetCurrentProcessId() ^ GetTickCount();
+      WCHAR beside[MAX_PATH + 16];
+      plat::FormatW(beside, MAX_PATH + 16, TEXT("%s~%08x.tmp"), target_, unsigned(n));
+      name_.reset(new (std::nothrow) plat::LongPath(beside));
+      if (!name_ || !name_->get()) return INVALID_HANDLE_VALUE;  // no memory for the name
+      HANDLE h = CreateFileW(name_->get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+      if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return h;
+    }
+    return INVALID_HANDLE_VALUE;
+  }
+  const WCHAR* name() const { return name_->get(); }
+
+ private:
+  const WCHAR* target_;
+  std::unique_ptr<plat::LongPath> name_;
+};
+
+// Writes a whole file over its target in one step: the new content goes to a
+// file beside it, which then takes the target's name. Whoever reads the
+// target sees the old content or the new, also when the writer dies on the
+// way. The target is held first as a plain overwrite would hold it (write
+// access, no sharing, `attempts` times on a sharing violation), so that the
+// same callers fail and wait as before; the new file gets the creation time
+// and attributes a plain overwrite would have left. On failure the target is
+// as it was and nothing is left beside it.
 bool WriteTarget(const WCHAR* target, const void* data, ULONG size, int attempts) {
   if (!MakeTargetDirectory(target)) return false;
-  File file(CreateForWriting(target, attempts));
-  if (!file.ok()) return false;
-  if (WriteAll(file.get(), data, size)) return true;
-  file.Close();
-  DeleteFileW(target);
-  return false;
+  File held(Open(target, GENERIC_WRITE, 0, OPEN_EXISTING, attempts));
+  if (!held.ok() && GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+  FILETIME created = {};
+  DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
+  if (held.ok()) {
+    const DWORD old = GetFileAttributesW(target);
+    if (!GetFileTime(held.get(), &created, nullptr, nullptr) || old == INVALID_FILE_ATTRIBUTES) return false;
+    attributes |= old & kKeptAttributes;
+  }
+  Beside beside(target);
+  File temp(beside.Create());
+  if (!temp.ok()) return false;
+  bool ok = WriteAll(temp.get(), data, size);
+  // What the target looked like matters less than its data: these two are
+  // made where they can be, and a failure of either fails nothing.
+  if (ok && held.ok()) SetFileTime(temp.get(), &created, nullptr, nullptr);
+  temp.Close();
+  if (ok && attributes != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesW(beside.name(), attributes);
+  held.Close();
+  // A process that opened the target since it was let go holds it now: as
+  // with the open, it is given the same pauses to let go.
+  for (int attempt = 1; ok && !MoveFileExW(beside.name(), target, MOVEFILE_REPLACE_EXISTING); ++attempt) {
+    const DWORD error = GetLastError();
+    if (attempt >= attempts || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) ok = false;
+    else Sleep(kRetryPauseMs);
+  }
+  if (!ok) DeleteFileW(beside.name());
+  return ok;
 }
 
 }  // namespace

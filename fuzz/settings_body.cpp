@@ -1,15 +1,22 @@
 // Walks and edits of a settings content block made of arbitrary bytes. The
 // block lies in a heap buffer of its exact size, so any read past it is caught;
 // a block that walks cleanly must still walk cleanly after every edit, holding
-// exactly what the edit says.
+// exactly what the edit says. The same bytes are read as a journal beside the
+// store (ignored, or putting back exactly the image it names) and surveyed as
+// a damaged store; each write's own journal, over the store cut where the
+// input says, puts back exactly the old image, and is ignored once cut or changed.
 #include <cstdint>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "settings/format.h"
+#include "settings/journal.h"
+#include "settings/survey.h"
 
 namespace fmt = pellam::format;
+namespace jn = pellam::journal;
 
 namespace {
 
@@ -47,6 +54,53 @@ std::vector<fmt::Byte> Applied(const fmt::Edit& e) {
   return out;
 }
 
+// The file image of a content block: the magic and the content, or nothing.
+std::vector<fmt::Byte> Image(const fmt::Byte* content, size_t length, bool empty) {
+  std::vector<fmt::Byte> image;
+  if (empty) return image;
+  image.assign(fmt::kMagic, fmt::kMagic + 4);
+  image.insert(image.end(), content, content + length);
+  return image;
+}
+
+// What a journal of these bytes makes of this store: nothing, or exactly the
+// image it says the store had, read within the buffers.
+jn::Verdict Follow(const std::vector<fmt::Byte>& journal, const std::vector<fmt::Byte>& store,
+                   std::vector<fmt::Byte>& out) {
+  jn::Header h;
+  if (!jn::Parse(journal.data(), journal.size(), h)) return jn::Verdict::kUnrelated;
+  out.assign(h.oldLength, 0);
+  const jn::Verdict v = jn::Judge(h, journal.data(), store.data(), store.size(), out.data());
+  if (v == jn::Verdict::kRestore) Check(jn::HashFile(out.data(), out.size()) == h.oldHash);
+  return v;
+}
+
+// A save of `edit` from `before` to `after`, cut in the store at byte `cut`
+// and in its journal as the input says: the journal, whole, puts back exactly
+// the old image; cut short or changed, it is passed over.
+void Journaled(const fmt::Edit& edit, const std::vector<fmt::Byte>& before, const std::vector<fmt::Byte>& after,
+               size_t cut, size_t journalCut, fmt::Byte flip) {
+  jn::Header h;
+  jn::PlanRange(edit, DWORD(before.size()), h);
+  h.oldHash = jn::HashFile(before.data(), before.size());
+  h.newHash = jn::HashFile(after.data(), after.size());
+  std::vector<fmt::Byte> journal(jn::kHeaderSize + h.count);
+  jn::Build(h, before.data() + h.at, journal.data());
+  // The store as the save leaves it at that point: grown first, then written from the start.
+  std::vector<fmt::Byte> torn(std::max(before.size(), after.size()), 0);
+  std::copy(before.begin(), before.end(), torn.begin());
+  cut %= after.size() + 1;
+  std::copy(after.begin(), after.begin() + cut, torn.begin());
+  if (cut == after.size()) torn.resize(after.size());
+  std::vector<fmt::Byte> out;
+  const jn::Verdict v = Follow(journal, torn, out);
+  Check(v == jn::Verdict::kSaved ? torn == after : v == jn::Verdict::kRestore && out == before);
+  std::vector<fmt::Byte> bad = journal;
+  bad.resize(journalCut % (journal.size() + 1));
+  if (!bad.empty() && flip) bad[flip % bad.size()] ^= flip;
+  if (bad != journal) Check(Follow(bad, torn, out) == jn::Verdict::kUnrelated);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -73,9 +127,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fmt::Record found;
   fmt::FindSetting(content, length, section, name, tag, found);
 
+  // Any bytes as a journal of this store, and the damaged-store survey.
+  {
+    std::vector<fmt::Byte> out;
+    const std::vector<fmt::Byte> store = Image(content, length, length == 0);
+    Follow(std::vector<fmt::Byte>(data, data + size), store, out);
+    const fmt::Survey survey = fmt::SurveyContent(content, length);
+    for (const fmt::Survived& v : survey.settings) Check(v.record.end() <= length && v.record.bodySize >= 1);
+  }
+
   fmt::Edit write = fmt::PlanWrite(content, length, section, name, tag, value.data(), valueSize);
   if (write.result == fmt::Result::kOk) {
     std::vector<fmt::Byte> after = Applied(write);
+    if (clean)
+      Journaled(write, Image(content, length, length == 0), Image(after.data(), after.size(), false), data[0] * 7u,
+                data[1] * 13u, data[2]);
     if (clean) {
       Check(WalksCleanly(after.data(), after.size()));
       fmt::Record r;

@@ -73,6 +73,15 @@ class PELLAM_EXPORT CSetFile {
   CSetFile(const CSetFile& other);
   CSetFile& operator=(const CSetFile& other);
 
+  // Saves survive the end of their process at any point: a save first keeps
+  // what it overwrites in a journal beside the store (NAME-journal, empty
+  // between saves), and whoever opens the store next puts back a save that
+  // did not end. With
+  // flushing on (off by default), each save also waits until the journal and
+  // then the store are on disk, so that a power cut keeps every acknowledged
+  // write too. For every object of the process; returns the previous setting.
+  static int SetFlushWrites(int flush);
+
   // Names the settings file; at most 259 units are kept. A path naming the
   // current target (letter case and slashes aside) changes nothing; a new one
   // imports, once, an older text settings file named target + ".ini".
@@ -148,7 +157,9 @@ class PELLAM_EXPORT CSetFile {
 
   void Enter();
   void Leave();
-  // access: GENERIC_READ, or GENERIC_READ | GENERIC_WRITE.
+  // access: GENERIC_READ, or GENERIC_READ | GENERIC_WRITE. 2 for a read-only
+  // open of a store a save left half-written: the cache then holds the body
+  // from before that save, taken from its journal.
   int Open(DWORD access);
   int Close();
   int Lock(DWORD timeout);

@@ -61,6 +61,12 @@ size_t Edit::inserted() const {
   return n;
 }
 
+size_t Edit::firstChange() const {
+  // A splice changes the size field of its section (4 bytes into the record) and everything from `at` on.
+  if (kind == kSplice && section != std::string::npos && section + 4 < at) return section + 4;
+  return at;
+}
+
 Edit PlanWrite(const Byte* content, size_t length, const Name& section, const Name& setting, DWORD tag,
                const void* value, DWORD valueSize) {
   if (!value || valueSize == 0 || tag == CSetFile::kSection) return Failed(Result::kBadArgument);

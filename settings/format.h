@@ -172,6 +172,9 @@ struct Edit {
   bool insertSetting = false, newSection = false;
 
   size_t inserted() const;
+  // The first byte of the content the edit changes: before it the old block
+  // and the new one agree.
+  size_t firstChange() const;
 };
 
 // Writing a setting: overwritten in place when its record keeps its size,

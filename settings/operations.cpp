@@ -85,20 +85,49 @@ bool ReadName(const char* raw, fmt::Name& out) noexcept {
   }
 }
 
+namespace {
+
+// The length of the store's file as it stands: the old image's.
+bool ImageLength(HANDLE h, DWORD& length) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(h, &size) || size.QuadPart < 0 || size.QuadPart > 0xFFFFFFFFLL) return false;
+  length = DWORD(size.QuadPart);
+  return true;
+}
+
+// After a failed write: the file holds the old body again, made durable when
+// saves flush, and the journal can go; or it could not be put back, and the
+// journal stays for whoever opens the store next.
+bool PutBackOrKeep(HANDLE h, const Byte* body, DWORD length, Journal& journal) {
+  if (!PutBack(h, body, length) || (Flushing() && !FlushFileBuffers(h))) return false;
+  journal.Drop();
+  return true;
+}
+
+}  // namespace
+
 // A value replaced by one of the same size is written over in the cache, its
-// old bytes kept aside until the file is written.
+// old bytes kept aside (and in the journal) until the file is written.
 int Store::Overwrite(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
+  journal::Header h;
+  if (!ImageLength(f.m_file, h.oldLength)) return 0;
   Byte small[64];
   Byte* saved = edit.valueSize <= sizeof small ? small : AllocBlock(edit.valueSize);
   if (!saved) return 0;
   Byte* value = f.m_content + edit.at;
   std::memcpy(saved, value, edit.valueSize);
+  journal::PlanRange(edit, h.oldLength, h);
+  h.oldHash = journal::HashImage(f.m_content, f.m_contentLength, false);
   int r = 0;
   if (plat::Guarded([&] { fmt::Apply(edit, f.m_content); })) {
-    r = f.SetContent();
-    if (!r) {
+    h.newHash = journal::HashImage(f.m_content, f.m_contentLength, false);
+    Journal j(f.m_target);
+    r = j.Write(h, saved) && f.SetContent();
+    if (r) {
+      j.Drop();
+    } else {
       std::memcpy(value, saved, edit.valueSize);
-      cacheIsFile = PutBack(f.m_file, f.m_content, f.m_contentLength);
+      cacheIsFile = PutBackOrKeep(f.m_file, f.m_content, f.m_contentLength, j);
       if (!cacheIsFile) f.FreeContent();
     }
   } else {
@@ -111,6 +140,8 @@ int Store::Overwrite(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
 int Store::Commit(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   cacheIsFile = true;
   if (edit.kind == fmt::Edit::kOverwrite) return Overwrite(f, edit, cacheIsFile);
+  journal::Header h;
+  if (!ImageLength(f.m_file, h.oldLength)) return 0;
   Byte* block = AllocBlock(edit.newLength);
   if (edit.newLength && !block) return 0;
   // The value comes from the caller: an unreadable one fails the write.
@@ -120,16 +151,28 @@ int Store::Commit(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   }
   Byte* old = f.m_content;
   const DWORD oldLength = f.m_contentLength;
+  Journal j(f.m_target);
+  // A store emptied is cut to 0 bytes in one step: nothing to put back.
+  if (block) {
+    journal::PlanRange(edit, h.oldLength, h);
+    h.oldHash = journal::HashImage(old, oldLength, h.oldLength == 0);
+    h.newHash = journal::HashImage(block, edit.newLength, false);
+    if (!j.Write(h, h.count ? old + (h.at - fmt::kMagicSize) : nullptr)) {
+      FreeBlock(block);
+      return 0;
+    }
+  }
   f.m_content = block;
   f.m_contentLength = DWORD(edit.newLength);
   if (f.SetContent()) {
     FreeBlock(old);
+    j.Drop();
     return 1;
   }
   f.m_content = old;
   f.m_contentLength = oldLength;
   FreeBlock(block);
-  if (!PutBack(f.m_file, old, oldLength)) {
+  if (!PutBackOrKeep(f.m_file, old, oldLength, j)) {
     // The file is neither old nor new: forget the cache, read it as it is next time.
     f.FreeContent();
     cacheIsFile = false;
@@ -143,6 +186,7 @@ void Store::Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty) {
     // finds no file (or, while it is held, cannot open it) and starts a new
     // store, instead of writing into a file that is about to go. A reader
     // that holds it open prevents the delete; the empty file is a valid store.
+    Journal::Remove(f.m_target);
     DeleteFileW(f.m_target);
     f.Close();
     ClearTime(f.m_lastSeen);

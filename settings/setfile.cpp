@@ -9,6 +9,7 @@ using pellam::detail::AllocBlock;
 using pellam::detail::Byte;
 using pellam::detail::ClearTime;
 using pellam::detail::FreeBlock;
+using pellam::detail::Store;
 using pellam::detail::Time64;
 
 namespace {
@@ -135,6 +136,15 @@ int CSetFile::Open(DWORD access) {
     m_file = INVALID_HANDLE_VALUE;
     return 0;
   }
+  // A save that did not end is dealt with before the store's bytes count.
+  switch (Store::Recover(*this, !readOnly)) {
+    case Store::Recovery::kFromJournal: return 2;
+    case Store::Recovery::kFailed:
+      Close();
+      ClearTime(m_lastSeen);
+      return 0;
+    case Store::Recovery::kNone: break;
+  }
   if (!GetFileTime(h, nullptr, nullptr, &m_lastSeen)) ClearTime(m_lastSeen);
   LARGE_INTEGER size;
   if (GetFileSizeEx(h, &size) && size.QuadPart == 0) return 1;  // an empty store
@@ -193,12 +203,15 @@ int CSetFile::Update(DWORD access) {
     FILETIME now;
     if (Time64(m_lastSeen) != 0 && FU_GetLastModifyTime(m_target, &now) && Time64(now) == Time64(m_lastSeen))
       return 1;
-    if (!Open(GENERIC_READ)) {
+    const int opened = Open(GENERIC_READ);
+    if (!opened) {
       FreeContent();
       ClearTime(m_lastSeen);
       return 0;
     }
-    const int r = GetContent();  // into the same block when the size is unchanged
+    // Into the same block when the size is unchanged; a store left mid-save
+    // was read from its journal already.
+    const int r = opened == 2 ? 1 : GetContent();
     Close();
     return r;
   }
@@ -258,6 +271,7 @@ int CSetFile::SetContent() {
     ok = SeekTo(m_file, 0) && WriteAll(m_file, pellam::format::kMagic, 4) &&
          WriteAll(m_file, m_content, m_contentLength);
   if (ok && oldSize > newSize) ok = SeekTo(m_file, newSize) && SetEndOfFile(m_file);
+  if (ok && pellam::detail::Flushing()) ok = FlushFileBuffers(m_file) != 0;
   if (ok) return 1;
   ClearTime(m_lastSeen);
   return 0;

@@ -5,7 +5,9 @@
 #include <cstddef>
 
 #include "pellam.h"
+#include "platform/longpath.h"
 #include "settings/format.h"
+#include "settings/journal.h"
 
 namespace pellam {
 namespace detail {
@@ -37,8 +39,52 @@ constexpr ULONGLONG kSettleTime = 2 * 10000000ULL;  // 2 s in 100 ns units
 // so that the next access reads the file again.
 FILETIME LastSeen(const FILETIME& fileTime);
 
+// True when saves put the journal and then the store on disk before they go
+// on (CSetFile::SetFlushWrites).
+bool Flushing();
+
+// The journal's name: the store's with "-journal", in a form the system
+// takes at that length. get() is null when it cannot be made.
+class JournalName : public plat::LongPath {
+ public:
+  explicit JournalName(const WCHAR* target);
+};
+
+// The journal of one save, beside the store (NAME-journal), from before the
+// store is rewritten until the store holds its new image. Used with the
+// store's file open and its byte lock held, which guards the journal too.
+class Journal {
+ public:
+  explicit Journal(const WCHAR* target);
+  // A journal not dropped stays for the next one who opens the store.
+  ~Journal();
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+
+  // Keeps what a save is about to overwrite: `old` holds the old image's
+  // h.count bytes from h.at on. False when it could not be written whole.
+  bool Write(journal::Header& h, const Byte* old);
+  // The store holds a whole image again (the new one, or the old one put
+  // back): the journal is cut to 0 bytes, and kept for the next save.
+  void Drop();
+  // The journal goes with a store that goes.
+  static void Remove(const WCHAR* target);
+
+ private:
+  JournalName path_;
+  HANDLE file_;
+};
+
 // Writing operations run Update(read and write), edit the cache, then these.
 struct Store {
+  // At an open, under the byte lock, before anything reads the store: a
+  // journal that a save left because it did not end. A writer puts the old
+  // image back into the file; a reader, which may not write, takes it into
+  // the cache instead. Journals cut short, or that describe another state of
+  // the store, are dropped by writers and passed over by readers.
+  enum class Recovery { kNone, kFromJournal, kFailed };
+  static Recovery Recover(CSetFile& f, bool writable);
+
   // Makes the file and the cache hold the edited body. On failure the cache
   // keeps the body it had and the file is put back as it was; `cacheIsFile`
   // turns false only when that could not be done.

@@ -30,6 +30,7 @@ struct File : posix::Object {
   unsigned access = 0;   // kRead | kWrite | kDelete
   bool archiveMarked = false;
   std::string deleteOnClose;  // the name to remove when the handle goes
+  std::string created;        // the name this handle created, until a flush made it durable
   std::mutex mutex;           // the file pointer and the lock list
   std::vector<Range> locks;
 
@@ -107,10 +108,32 @@ int OpenRetrying(const char* path, int flags, mode_t mode) {
   return fd;
 }
 
+// ---- the test hook: a process that dies part-way ----
+std::atomic<ULONGLONG> g_changingCalls{0};
+std::atomic<ULONGLONG> g_crashAt{0};  // the count at which to die; 0: never
+std::atomic<DWORD> g_crashKeep{0};
+std::atomic<int> g_crashCode{0};
+
 }  // namespace
+
+namespace posix {
+bool CrashHere(DWORD& keep) {
+  const ULONGLONG n = ++g_changingCalls;
+  if (g_crashAt.load() != n) return false;
+  keep = g_crashKeep;
+  return true;
+}
+void Die() { _exit(g_crashCode); }
+}  // namespace posix
 
 namespace plat_hooks {
 void FailWritesAfter(ULONGLONG bytes) { g_writeBudget = bytes; }
+void CrashAtCall(ULONGLONG n, DWORD keepBytes, int code) {
+  g_crashKeep = keepBytes;
+  g_crashCode = code;
+  g_crashAt = n ? g_changingCalls.load() + n : 0;
+}
+ULONGLONG FileChangingCalls() { return g_changingCalls; }
 }  // namespace plat_hooks
 
 extern "C" {
@@ -123,6 +146,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  if (creation != OPEN_EXISTING) posix::CrashPoint();
   unsigned kinds = AccessKinds(access);
   bool trailing = EndsWithSeparator(name);
   // The descriptor always reads: the locks that carry sharing and LockFile need it.
@@ -211,6 +235,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
     if (flags & FILE_FLAG_SEQUENTIAL_SCAN) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     if (flags & FILE_FLAG_RANDOM_ACCESS) posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
     if (flags & FILE_FLAG_DELETE_ON_CLOSE) file->deleteOnClose = path;
+    if (!existed) file->created = path;
   }
   HANDLE h = posix::InsertHandle(file);
   SetLastError(existed && (creation == CREATE_ALWAYS || creation == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
@@ -263,6 +288,9 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written, 
     allowed = static_cast<DWORD>(TakeBudget(toWrite, false));
     MarkArchive(*f);
   }
+  DWORD keep = 0;
+  const bool crash = f->regular && posix::CrashHere(keep);
+  if (crash) allowed = std::min(allowed, keep);
   DWORD done = 0;
   while (done < allowed) {
     ssize_t n = ::write(f->fd, static_cast<const char*>(buffer) + done, allowed - done);
@@ -273,6 +301,7 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written, 
     }
     done += static_cast<DWORD>(n);
   }
+  if (crash) posix::Die();
   if (written) *written = done;
   if (done < toWrite) return Fail(ERROR_DISK_FULL);
   return TRUE;
@@ -340,6 +369,7 @@ BOOL WINAPI SetEndOfFile(HANDLE h) {
   if (!f) return FALSE;
   if (!(f->access & kWrite)) return Fail(ERROR_ACCESS_DENIED);
   if (!f->regular) return Fail(ERROR_INVALID_FUNCTION);
+  posix::CrashPoint();
   std::lock_guard<std::mutex> lock(f->mutex);
   off_t pos = lseek(f->fd, 0, SEEK_CUR);
   struct stat st;
@@ -361,7 +391,21 @@ BOOL WINAPI FlushFileBuffers(HANDLE h) {
   auto f = GetFile(h);
   if (!f) return FALSE;
   if (!(f->access & kWrite)) return Fail(ERROR_ACCESS_DENIED);
+  if (f->regular) posix::CrashPoint();
   if (f->regular && fsync(f->fd) != 0) return posix::FailErrno();
+  // On Windows the flush of a file just created makes its name durable too;
+  // here that is the directory's flush.
+  std::lock_guard<std::mutex> lock(f->mutex);
+  if (!f->created.empty()) {
+    const size_t slash = f->created.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : f->created.substr(0, slash);
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+      fsync(fd);
+      close(fd);
+    }
+    f->created.clear();
+  }
   return TRUE;
 }
 

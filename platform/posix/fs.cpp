@@ -135,6 +135,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR name) {
   if (!posix::ToNative(name, native) || !LinkStatus(native, st)) return FALSE;
   if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
   if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) return Fail(ERROR_ACCESS_DENIED);
+  posix::CrashPoint();
   switch (posix::share::RemoveIfDeletable(native, [&] { return unlink(native.c_str()); })) {
     case posix::share::Removal::kDone: return TRUE;
     case posix::share::Removal::kDenied: return Fail(ERROR_SHARING_VIOLATION);
@@ -142,44 +143,79 @@ BOOL WINAPI DeleteFileW(LPCWSTR name) {
   }
 }
 
-// Renames a file or directory; never replaces an existing name. A file moves
-// to another file system by copying, as on Windows; a directory does not.
-BOOL WINAPI MoveFileW(LPCWSTR from, LPCWSTR to) {
+// Renames a file or directory. An existing name is replaced only with
+// MOVEFILE_REPLACE_EXISTING, and only a file that no handle holds open (as on
+// Windows, ERROR_ACCESS_DENIED otherwise, and for a directory). A file moves
+// to another file system by copying when MOVEFILE_COPY_ALLOWED says so; a
+// directory never does. MOVEFILE_WRITE_THROUGH returns once the move is on disk.
+BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
   std::string source, target;
   struct stat st;
   if (!posix::ToNative(from, source) || !posix::ToNative(to, target) || !LinkStatus(source, st)) return FALSE;
+  posix::CrashPoint();
+  const bool replace = flags & MOVEFILE_REPLACE_EXISTING;
   bool crossDevice = false;
   auto rename = [&]() -> int {
-    int rc = renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-    if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
-      // A file system without RENAME_NOREPLACE (EINVAL also means "a directory
-      // into itself", which rename(2) reports again).
+    int rc;
+    if (replace) {
       struct stat existing;
-      if (lstat(target.c_str(), &existing) == 0) {
-        errno = EEXIST;
+      if (lstat(target.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode) && !S_ISDIR(st.st_mode)) {
+        errno = EACCES;
         return -1;
       }
       rc = ::rename(source.c_str(), target.c_str());
+    } else {
+      rc = renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+      if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without RENAME_NOREPLACE (EINVAL also means "a
+        // directory into itself", which rename(2) reports again).
+        struct stat existing;
+        if (lstat(target.c_str(), &existing) == 0) {
+          errno = EEXIST;
+          return -1;
+        }
+        rc = ::rename(source.c_str(), target.c_str());
+      }
     }
     if (rc != 0 && errno == EXDEV) crossDevice = true;
     return rc;
   };
-  switch (posix::share::RemoveIfDeletable(source, rename)) {
-    case posix::share::Removal::kDone: return TRUE;
-    case posix::share::Removal::kDenied: return Fail(ERROR_SHARING_VIOLATION);
+  switch (posix::share::ReplaceIfFree(source, target, rename)) {
+    case posix::share::Replace::kDone:
+      if (flags & MOVEFILE_WRITE_THROUGH) {
+        // The new name is on disk once its directory is.
+        std::string dir = target.substr(0, target.find_last_of('/') + 1);
+        int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+          fsync(fd);
+          close(fd);
+        }
+      }
+      return TRUE;
+    case posix::share::Replace::kSourceDenied: return Fail(ERROR_SHARING_VIOLATION);
+    case posix::share::Replace::kBusy: return Fail(ERROR_ACCESS_DENIED);
     default: break;
   }
   int e = errno;
   if (crossDevice) {
-    if (!S_ISREG(st.st_mode)) return Fail(ERROR_NOT_SAME_DEVICE);
+    if (!S_ISREG(st.st_mode) || !(flags & MOVEFILE_COPY_ALLOWED)) return Fail(ERROR_NOT_SAME_DEVICE);
+    if (replace) {
+      // The copy never replaces: the old name goes first.
+      struct stat existing;
+      if (lstat(target.c_str(), &existing) == 0 && unlink(target.c_str()) != 0) return posix::FailErrno();
+    }
     if (CopyAcross(source, target)) return TRUE;
     e = errno;
   }
   if (e == ENOENT || e == ENOTDIR) return Fail(ERROR_PATH_NOT_FOUND);  // the source is there: the target's directory is not
   if (e == EEXIST || e == ENOTEMPTY) return Fail(ERROR_ALREADY_EXISTS);
+  if (e == EISDIR || e == EACCES) return Fail(ERROR_ACCESS_DENIED);
   if (e == EINVAL) return Fail(ERROR_INVALID_PARAMETER);  // a directory into itself
   return Fail(posix::ErrorFromErrno(e));
 }
+
+// A file moves to another file system by copying, as on Windows; a directory does not.
+BOOL WINAPI MoveFileW(LPCWSTR from, LPCWSTR to) { return MoveFileExW(from, to, MOVEFILE_COPY_ALLOWED); }
 
 // The space of the volume that holds a directory (a file is refused, as on Windows).
 BOOL WINAPI GetDiskFreeSpaceExW(LPCWSTR name, PULARGE_INTEGER availableToCaller, PULARGE_INTEGER total,

@@ -20,4 +20,14 @@ PLATFORM_API void SetDebugSink(void (*sink)(const WCHAR* text, void* context), v
 // fails whole. ~0ULL turns the limit off.
 PLATFORM_API void FailWritesAfter(ULONGLONG bytes);
 
+// A process that dies part-way through its work on files. Calls that change a
+// file are counted: WriteFile, SetEndOfFile, FlushFileBuffers, CreateFileW
+// with a creation mode that may create or truncate, DeleteFileW, MoveFileW,
+// MoveFileExW and ReplaceFileW. The n-th of them from now (1: the next one)
+// ends the process with exit code `code` instead of taking place; a WriteFile
+// first lets its first `keepBytes` bytes reach the file. n = 0 turns it off.
+PLATFORM_API void CrashAtCall(ULONGLONG n, DWORD keepBytes, int code);
+// How many of those calls this process has made.
+PLATFORM_API ULONGLONG FileChangingCalls();
+
 }  // namespace plat_hooks

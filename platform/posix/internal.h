@@ -51,6 +51,18 @@ inline void SetFileTime64(FILETIME* ft, ULONGLONG t) {
 // The region of the process's map that holds the page at `a` (VirtualQuery's
 // answer for memory that VirtualAlloc did not make); false with the last error set.
 bool QueryProcessMap(uintptr_t a, PMEMORY_BASIC_INFORMATION info);
+// ---- file.cpp: the crash hook (hooks.h) ----
+
+// Counts a call that changes a file. When it is the call the crash hook names,
+// returns true with the bytes a write may still make (`keep`): the caller
+// writes them, if any, and then calls Die().
+bool CrashHere(DWORD& keep);
+[[noreturn]] void Die();
+// CrashHere and Die in one, for calls that have nothing to write.
+inline void CrashPoint() {
+  DWORD keep;
+  if (CrashHere(keep)) Die();
+}
 
 // ---- attributes.cpp: a file as Windows sees it ----
 //
@@ -150,6 +162,12 @@ void ReleaseRange(int fd, ULONGLONG offset, ULONGLONG length);
 // happen under the gate, so that no open slips in between.
 enum class Removal { kDone, kDenied, kFailed };
 Removal RemoveIfDeletable(const std::string& nativePath, const std::function<int()>& change);
+
+// RemoveIfDeletable for a rename that replaces `target`: the change runs only
+// when, besides, no handle is open on the target (kBusy), under the gates of
+// both, so that nobody opens the target in between.
+enum class Replace { kDone, kSourceDenied, kBusy, kFailed };
+Replace ReplaceIfFree(const std::string& source, const std::string& target, const std::function<int()>& change);
 
 }  // namespace share
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "internal.h"
@@ -107,6 +108,43 @@ Removal RemoveIfDeletable(const std::string& nativePath, const std::function<int
   }
   int e = errno;
   close(fd);
+  errno = e;
+  return result;
+}
+
+Replace ReplaceIfFree(const std::string& source, const std::string& target, const std::function<int()>& change) {
+  const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int from = open(source.c_str(), flags);
+  int to = open(target.c_str(), flags);
+  struct stat a, b;
+  const bool same = from >= 0 && to >= 0 && fstat(from, &a) == 0 && fstat(to, &b) == 0 && a.st_dev == b.st_dev &&
+                    a.st_ino == b.st_ino;
+  if (from < 0 || to < 0 || same) {
+    // Nothing to ask of a missing target, or of a name moved onto itself.
+    if (from >= 0) close(from);
+    if (to >= 0) close(to);
+    const Removal r = RemoveIfDeletable(source, change);
+    return r == Removal::kDone ? Replace::kDone : r == Removal::kDenied ? Replace::kSourceDenied : Replace::kFailed;
+  }
+  Replace result;
+  {
+    // Both gates, always in the order of the files' identities, so that two
+    // renames between the same two files cannot wait on each other.
+    const bool sourceFirst = a.st_dev < b.st_dev || (a.st_dev == b.st_dev && a.st_ino < b.st_ino);
+    Gate first(sourceFirst ? from : to);
+    Gate second(sourceFirst ? to : from);
+    bool busy = false;
+    for (unsigned kind : kKinds) busy = busy || HeldByOther(to, kHeld + ByteOf(kind), 1);
+    if (HeldByOther(from, kDenied + ByteOf(kDelete), 1))
+      result = Replace::kSourceDenied;
+    else if (busy)
+      result = Replace::kBusy;
+    else
+      result = change() == 0 ? Replace::kDone : Replace::kFailed;
+  }
+  int e = errno;
+  close(from);
+  close(to);
   errno = e;
   return result;
 }

@@ -338,8 +338,9 @@ TEST(ZipFileToFile, UnZipCopiesAPlainSourceAndRestoresOverItsOwnSource) {
 // ---- failures half-way ----
 
 #ifndef _WIN32
-// A disk that fills up during the one write: the target goes, whichever function wrote it.
-TEST(ZipFileWriteFailure, AWriteThatFailsHalfWayLeavesNoTarget) {
+// A disk that fills up during the one write: whichever function wrote, a new
+// target does not appear, an old one keeps its content, and nothing is left beside them.
+TEST(ZipFileWriteFailure, AWriteThatFailsHalfWayLeavesTheTargetAsItWas) {
   struct LimitOff {
     ~LimitOff() { plat_hooks::FailWritesAfter(~0ULL); }
   } off;
@@ -365,9 +366,13 @@ TEST(ZipFileWriteFailure, AWriteThatFailsHalfWayLeavesNoTarget) {
   for (const Step& s : steps) {
     plat_hooks::FailWritesAfter(1000);
     EXPECT_EQ(s.call(), 0) << s.what;
-    EXPECT_FALSE(fs::exists(dir.path() / s.target)) << s.what;
+    if (std::string(s.target) == "old")
+      EXPECT_EQ(ReadBytes(dir.path() / "old"), "an older file in the way");
+    else
+      EXPECT_FALSE(fs::exists(dir.path() / s.target)) << s.what;
   }
   plat_hooks::FailWritesAfter(~0ULL);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
   EXPECT_EQ(ReadBytes(dir.path() / "src.txt"), Str(text));
   ReadResult r = Read(dir.Wide("src.zq"), counting.Func());
   EXPECT_EQ(r.data, text);

@@ -90,6 +90,23 @@ def main():
         expect("import", run("settings", path("old.set"), "list")[:2], (0, "[VIDEO]\n  WIDTH = 720 (int)\n"))
         expect("text file gone", os.path.exists(os.path.join(d, "old.set.ini")), False)
 
+        # A damaged store: check says where, salvage keeps what reads whole.
+        torn = path("torn.set")
+        for i in range(4):
+            run("settings", torn, "set", "S", "k%d" % i, "int", str(i))
+        expect("check whole", run("settings", torn, "check")[:2],
+               (0, "%s: whole: 1 sections, 4 settings in 114 bytes\n" % torn))
+        with open(os.path.join(d, "torn.set"), "r+b") as f:
+            f.seek(4 + 18 + 23 + 4)  # the size field of the second setting
+            f.write(b"\0\0\0\0")
+        code, out, _ = run("settings", torn, "check")
+        expect("check damaged", (code, "at byte 45, in section S: a record of size 0" in out), (1, True))
+        expect("salvage", run("settings", torn, "salvage", path("saved.set"))[0], 0)
+        expect("salvaged", run("settings", path("saved.set"), "list")[1],
+               "[S]\n  K0 = 0 (int)\n  K2 = 2 (int)\n  K3 = 3 (int)\n")
+        code, _, err = run("settings", torn, "salvage", path("saved.set"))
+        expect("salvage over a file", (code, "exists" in err), (1, True))
+
     return report(failures)
 
 

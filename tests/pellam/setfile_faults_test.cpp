@@ -115,18 +115,29 @@ INSTANTIATE_TEST_SUITE_P(
                     DiskCase{"delete stops early", Edit::kShrink, 2}));
 
 // When the disk refuses even the bytes that would put the old content back,
-// the file stays as the write left it, and the object reads it as it is.
-TEST(FullDiskUnrepaired, TheObjectSeesTheFileAsItIsOnDisk) {
+// the file stays as the write left it, with its journal beside it: every
+// object reads the old content from there, and the next write puts it right.
+TEST(FullDiskUnrepaired, TheJournalKeepsTheOldContentUntilAWriterRepairs) {
   TwoSections s;
   NoLimit restore;
-  plat_hooks::FailWritesAfter(22 + s.before.size() - 10);  // past the size of the section TAIL
+  // The journal keeps the old bytes from the size field of the section TAIL on.
+  const size_t journal = 48 + s.before.size() - (s.before.find("TAIL") - 16 + 4);
+  plat_hooks::FailWritesAfter(journal + 22 + s.before.size() - 10);  // the write stops short of its end
   EXPECT_EQ(s.f.WriteSettingInt("tail", "y", 2), 0);
   plat_hooks::FailWritesAfter(~0ULL);
   EXPECT_NE(s.bytes(), s.before);
+  const std::filesystem::path journalFile = s.file().string() + "-journal";
+  EXPECT_GT(std::filesystem::file_size(journalFile), 0u);
+  const Lines old = {"[BIG]", "BIN 2400 1000", "[TAIL]", "X 400 4"};
   CSetFile fresh(s.path.c_str());
   int mine = -1, theirs = -2;
-  EXPECT_EQ(Listing(s.f, &mine), Listing(fresh, &theirs));
-  EXPECT_EQ(mine, theirs);
+  EXPECT_EQ(Listing(s.f, &mine), old);
+  EXPECT_EQ(Listing(fresh, &theirs), old);
+  EXPECT_EQ(mine, 1);
+  EXPECT_EQ(theirs, 1);
+  EXPECT_EQ(fresh.WriteSettingInt("tail", "y", 2), 1);
+  EXPECT_EQ(std::filesystem::file_size(journalFile), 0u);
+  EXPECT_EQ(Listing(s.f), (Lines{"[BIG]", "BIN 2400 1000", "[TAIL]", "X 400 4", "Y 400 4"}));
 }
 
 // ---- reads and locks ----

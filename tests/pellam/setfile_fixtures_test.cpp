@@ -176,4 +176,26 @@ TEST(Fixtures, CommittedFilesReadBack) {
   EXPECT_TRUE(m.ReadSettingString("video", "title", text, 16) && plat::WCmp(text, TEXT("caf\u00e9 \u20ac")) == 0);
 }
 
+// A store and journal that the win32 build left when it died within its
+// store write: both targets read the old store and put it back.
+TEST(Fixtures, AStoreLeftMidSaveIsPutBack) {
+  Store s("torn.set");
+  testsupport::WriteBytes(s.file(), Committed("torn"));
+  testsupport::WriteBytes(s.file().string() + "-journal", Committed("torn_journal"));
+  Store reference;
+  {
+    CSetFile f(reference.path.c_str());
+    f.WriteSettingInt("s", "a", 1);
+    f.WriteSettingInt("s", "b", 2);
+    f.WriteSettingString("t", "c", TEXT("three"));
+  }
+  CSetFile reader(s.path.c_str());
+  EXPECT_EQ(Listing(reader), (Lines{"[S]", "A 400 4", "B 400 4", "[T]", "C 1000 12"}));
+  CSetFile writer(s.path.c_str());
+  EXPECT_EQ(writer.WriteSettingInt("s", "new", 4), 1);
+  EXPECT_EQ(Listing(writer), (Lines{"[S]", "A 400 4", "B 400 4", "NEW 400 4", "[T]", "C 1000 12"}));
+  EXPECT_EQ(writer.DeleteSetting("s", "new", CSetFile::kInt), 1);
+  EXPECT_EQ(s.bytes(), reference.bytes());
+}
+
 }  // namespace

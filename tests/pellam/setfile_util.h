@@ -2,6 +2,9 @@
 // bytes, and a readable listing of what EnumSettings reports.
 #pragma once
 
+#include <cstring>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -84,6 +87,43 @@ inline FILETIME HoursAgo(int hours) {
   out.dwLowDateTime = DWORD(t);
   out.dwHighDateTime = DWORD(t >> 32);
   return out;
+}
+
+// The file holds a well-formed store: sections unique and not empty, each
+// (name, type) once in its section. Returns "SECTION/NAME" -> Int value.
+inline std::map<std::string, int> CheckedStore(const Store& s) {
+  std::map<std::string, int> values;
+  const std::string file = s.bytes();
+  const auto* bytes = reinterpret_cast<const fmt::Byte*>(file.data());
+  EXPECT_EQ(fmt::ClassifyFile(bytes, file.size()), fmt::FileKind::kStore);
+  if (file.size() < 4) return values;
+  const fmt::Byte* content = bytes + 4;
+  const size_t length = file.size() - 4;
+  std::set<std::string> sections;
+  size_t stop = 0;
+  const fmt::Walk w = fmt::WalkSections(
+      content, length,
+      [&](const fmt::Record& sec) {
+        EXPECT_EQ(sec.header.tag, DWORD(CSetFile::kSection));
+        EXPECT_TRUE(sections.insert(sec.name).second) << sec.name;
+        std::set<std::pair<std::string, DWORD>> seen;
+        const fmt::Walk inner = fmt::WalkSettings(content, sec, [&](const fmt::Record& r) {
+          EXPECT_TRUE(seen.insert({r.name, r.header.tag}).second) << sec.name << "/" << r.name;
+          if (r.header.tag == CSetFile::kInt && r.bodySize == 4) {
+            int v;
+            std::memcpy(&v, r.body, 4);
+            values[std::string(sec.name) + "/" + r.name] = v;
+          }
+          return true;
+        });
+        EXPECT_EQ(inner, fmt::Walk::kDone);
+        EXPECT_FALSE(seen.empty()) << sec.name;
+        return true;
+      },
+      &stop);
+  EXPECT_EQ(w, fmt::Walk::kDone);
+  EXPECT_EQ(stop, length);
+  return values;
 }
 
 }  // namespace setfiletest

@@ -41,6 +41,12 @@ long Child::Wait(DWORD ms) {
   return static_cast<long>(code);
 }
 
+void Child::Kill() {
+  if (pi_.hProcess && !done_ && WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi_.hProcess, 99);
+  if (pi_.hProcess) WaitForSingleObject(pi_.hProcess, 60000);
+  done_ = true;
+}
+
 Child::~Child() {
   if (!pi_.hProcess) return;
   if (!done_ && WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi_.hProcess, 99);

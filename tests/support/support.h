@@ -80,6 +80,8 @@ class Child {
   bool started() const { return pi_.hProcess != nullptr; }
   // Waits up to `ms` milliseconds; returns the exit code, or -1 on time-out.
   long Wait(DWORD ms = 60000);
+  // Ends the child at once (SIGKILL natively, TerminateProcess on win32).
+  void Kill();
 
  private:
   PROCESS_INFORMATION pi_ = {};
@@ -88,5 +90,17 @@ class Child {
 
 // Starts a child and waits for it; returns its exit code (-1 on time-out).
 long RunChild(const char* role, const std::vector<wstring>& args = {}, DWORD ms = 60000);
+
+// ---- a process that dies part-way (crash.cpp) ----
+// Calls that change a file are counted: WriteFile, SetEndOfFile,
+// FlushFileBuffers, CreateFileW that may create or truncate, DeleteFileW,
+// MoveFileW and MoveFileExW. The n-th from now ends the process with exit
+// code kCrashed instead of taking place, after a WriteFile's first `keep`
+// bytes reached the file. Natively this is the platform's hook and counts the
+// calls of the whole process; on win32 the calls that pellam.dll and
+// ferrow.dll import are wrapped, in this process only.
+constexpr int kCrashed = 86;
+void CrashAtCall(ULONGLONG n, DWORD keep = 0);
+ULONGLONG FileChangingCalls();
 
 }  // namespace testsupport

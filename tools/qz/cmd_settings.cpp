@@ -3,11 +3,15 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "pellam.h"
 #include "qz.h"
+#include "settings/journal.h"
+#include "settings/survey.h"
 
 namespace {
 
@@ -16,6 +20,8 @@ const char kUsage[] =
     "       qz settings FILE get SECTION NAME [TYPE]\n"
     "       qz settings FILE set SECTION NAME TYPE VALUE\n"
     "       qz settings FILE rm SECTION [NAME TYPE]\n"
+    "       qz settings FILE check\n"
+    "       qz settings FILE salvage OUT\n"
     "\n"
     "Reads and changes a settings file. Names of sections and settings are\n"
     "compared without regard to the case of a..z; a setting is found by its\n"
@@ -26,6 +32,12 @@ const char kUsage[] =
     "  get    one value, as `set` takes it; without TYPE the name must have one\n"
     "  set    writes one value, creating the file and its directories\n"
     "  rm     removes a whole section, or one setting of it\n"
+    "  check  reads the file byte by byte and says where it is damaged, if it is\n"
+    "  salvage  writes a new store OUT with every setting of FILE that still\n"
+    "         reads whole (the first of each name and type, where there are two)\n"
+    "\n"
+    "A save that did not end (its process died) leaves FILE-journal beside FILE;\n"
+    "readers see the store from before that save, and the next write puts it back.\n"
     "\n"
     "TYPE and VALUE:\n"
     "  int, int64, uint, uint64   decimal (uint and uint64 not negative)\n"
@@ -445,7 +457,7 @@ std::string Cause(const plat::wstring& path, bool writing) {
                                                                         unsigned(GetLastError()));
     CloseHandle(h);
   }
-  return "damaged: a record does not fit where it stands";
+  return "damaged: a record does not fit where it stands (qz settings FILE check says where)";
 }
 
 int Failed(const plat::wstring& path, bool writing) {
@@ -543,6 +555,121 @@ int Remove(Store& store, const plat::wstring& path, const qz::Args& args) {
   return store.DeleteSetting(section.c_str(), plat::Utf8(args[1]).c_str(), tag) ? 0 : Failed(path, true);
 }
 
+// ---- damaged stores ----
+
+namespace fmt = pellam::format;
+
+// The whole of a file, read under the store's byte lock (waited for as a
+// reader waits) so that no save is half-way through it; false when it cannot be read.
+bool ReadFileBytes(const plat::wstring& path, std::string& out, bool lock) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool locked = false;
+  for (DWORD start = GetTickCount(); lock && !(locked = LockFile(h, 0, 0, 1, 0)) && GetTickCount() - start < 5000;)
+    Sleep(1);
+  LARGE_INTEGER size;
+  bool ok = GetFileSizeEx(h, &size) && size.QuadPart < 0x7FFFFFFF;
+  if (ok) {
+    out.resize(size_t(size.QuadPart));
+    DWORD got = 0;
+    ok = out.empty() || (ReadFile(h, &out[0], DWORD(out.size()), &got, nullptr) && got == out.size());
+  }
+  if (locked) UnlockFile(h, 0, 0, 1, 0);
+  CloseHandle(h);
+  return ok;
+}
+
+// The store as its readers see it: the file, or the image from before a save
+// that did not end, taken from the journal beside it. `note` says which.
+bool StoreImage(const plat::wstring& path, std::string& image, std::string& note) {
+  if (!ReadFileBytes(path, image, true)) return false;
+  std::string journal;
+  if (!ReadFileBytes(path + TEXT("-journal"), journal, false) || journal.empty()) return true;
+  const auto* j = reinterpret_cast<const fmt::Byte*>(journal.data());
+  pellam::journal::Header h;
+  if (!pellam::journal::Parse(j, journal.size(), h)) {
+    note = pellam::journal::IsJournal(j, journal.size()) ? "a journal cut short lies beside it (it means nothing)"
+                                                         : "";
+    return true;
+  }
+  std::string old(h.oldLength, '\0');
+  const auto verdict = pellam::journal::Judge(h, j, reinterpret_cast<const fmt::Byte*>(image.data()), image.size(),
+                                              reinterpret_cast<fmt::Byte*>(&old[0]));
+  if (verdict == pellam::journal::Verdict::kRestore) {
+    image.swap(old);
+    note = "a save did not end: this is the store from before it, as its journal keeps it (the next write puts it back)";
+  } else {
+    note = verdict == pellam::journal::Verdict::kSaved ? "the journal of a save that ended lies beside it"
+                                                       : "a journal of another state of the store lies beside it";
+  }
+  return true;
+}
+
+// The survey of a store's image; false (after saying why) for a file that is
+// no settings file at all.
+bool SurveyOf(const plat::wstring& path, fmt::Survey& survey, std::string& image) {
+  std::string note;
+  if (!StoreImage(path, image, note)) {
+    Failed(path, false);
+    return false;
+  }
+  if (!note.empty()) qz::Out("%s: %s\n", plat::Utf8(path).c_str(), note.c_str());
+  const auto* bytes = reinterpret_cast<const fmt::Byte*>(image.data());
+  if (fmt::ClassifyFile(bytes, image.size()) == fmt::FileKind::kForeign) {
+    qz::Fail("settings", "%s: not a settings file (it does not begin with QZST)", plat::Utf8(path).c_str());
+    return false;
+  }
+  if (image.size() > 4) survey = fmt::SurveyContent(bytes + 4, image.size() - 4);
+  return true;
+}
+
+int Check(const plat::wstring& path) {
+  fmt::Survey survey;
+  std::string image;
+  if (!SurveyOf(path, survey, image)) return 1;
+  const std::string name = plat::Utf8(path);
+  for (const fmt::Damage& d : survey.damage)
+    qz::Out("  at byte %u%s%s: %s\n", unsigned(d.offset + 4), d.section.empty() ? "" : ", in section ",
+            d.section.c_str(), d.what.c_str());
+  size_t reachable = 0;
+  for (const fmt::Survived& s : survey.settings) reachable += s.reachable;
+  if (survey.damage.empty()) {
+    qz::Out("%s: whole: %u sections, %u settings in %u bytes\n", name.c_str(), unsigned(survey.sections),
+            unsigned(survey.settings.size()), unsigned(image.size()));
+    return 0;
+  }
+  qz::Out("%s: damaged in %u place%s; %u settings read whole (%u of them reachable by a lookup)\n", name.c_str(),
+          unsigned(survey.damage.size()), survey.damage.size() == 1 ? "" : "s", unsigned(survey.settings.size()),
+          unsigned(reachable));
+  qz::Out("qz settings %s salvage OUT writes them into a new store\n", name.c_str());
+  return 1;
+}
+
+int Salvage(const plat::wstring& path, const qz::Args& args) {
+  if (args.size() != 1 || args[0].empty()) return qz::Fail("settings", "salvage takes OUT, the new store");
+  const plat::wstring& out = args[0];
+  if (GetFileAttributesW(out.c_str()) != INVALID_FILE_ATTRIBUTES)
+    return qz::Fail("settings", "%s exists: salvage writes a new store", plat::Utf8(out).c_str());
+  fmt::Survey survey;
+  std::string image;
+  if (!SurveyOf(path, survey, image)) return 1;
+  Store target(qz::FullPath(out).c_str());
+  std::set<std::tuple<std::string, std::string, DWORD>> written;
+  size_t count = 0;
+  for (const fmt::Survived& s : survey.settings) {
+    if (!written.insert({s.section, s.record.name, s.record.header.tag}).second) continue;  // a reader sees the first
+    if (!target.WriteSetting(s.section.c_str(), s.record.name, s.record.header.tag, s.record.body,
+                             DWORD(s.record.bodySize)))
+      return Failed(out, true);
+    ++count;
+  }
+  qz::Out("%s: %u settings written; %u damaged place%s of %s passed over\n", plat::Utf8(out).c_str(),
+          unsigned(count), unsigned(survey.damage.size()), survey.damage.size() == 1 ? "" : "s",
+          plat::Utf8(path).c_str());
+  return 0;
+}
+
 int Run(const qz::Args& args) {
   if (args.size() < 2) return qz::Fail("settings", "give a FILE and what to do (qz settings --help)");
   const plat::wstring& path = args[0];
@@ -550,8 +677,11 @@ int Run(const qz::Args& args) {
     return qz::Fail("settings", "a settings file's path has 1 to 259 characters");
   const std::string what = plat::Utf8(args[1]);
   const qz::Args rest(args.begin() + 2, args.end());
+  if (what == "check") return rest.empty() ? Check(path) : qz::Fail("settings", "check takes nothing more");
+  if (what == "salvage") return Salvage(path, rest);
   if (what != "list" && what != "get" && what != "set" && what != "rm")
-    return qz::Fail("settings", "no action %s: list, get, set or rm (qz settings --help)", what.c_str());
+    return qz::Fail("settings", "no action %s: list, get, set, rm, check or salvage (qz settings --help)",
+                    what.c_str());
   Store store(path.c_str());  // imports FILE.ini, if there is one
   if (what == "list") return rest.empty() ? List(store, path) : qz::Fail("settings", "list takes nothing more");
   if (what == "get") return GetOne(store, path, rest);
