@@ -2,7 +2,7 @@
 """Checks a library's export table against the lists of names it must export.
 
 A list holds one name a line: a flat function (undecorated; on win32 the
-stdcall forms Name@N and _Name@N count too), a qualified C++ function `NS::Name` (every
+stdcall forms Name@N and _Name@N count too, or a name as it stands), a qualified C++ function `NS::Name` (every
 overload of it), or `class NAME` for every member of an exported class. A line
 that starts with `win32:` or `native:` holds for that target only. Every
 listed name must be exported, and nothing else may be.
@@ -86,7 +86,8 @@ def main():
 
     exported = native_exports(a.tool, a.lib) if a.kind == "native" else win32_exports(a.tool, a.lib)
     readable = demangle(exported)
-    plain = {undecorated(n) for n in exported}
+    # A listed name is an export as it stands, or its stdcall forms.
+    plain = {undecorated(n) for n in exported} | set(exported)
 
     def belongs_to_class(name):
         text = readable.get(name, name)
@@ -102,7 +103,7 @@ def main():
     missing_classes = sorted(c for c in classes if not any(
         re.search(r"\b%s::" % re.escape(c), readable.get(n, n)) for n in exported))
     extra = sorted(n for n in exported
-                   if undecorated(n) not in functions and not belongs_to_class(n)
+                   if undecorated(n) not in functions and n not in functions and not belongs_to_class(n)
                    and qualified_name(n) not in qualified)
 
     ok = True
