@@ -87,7 +87,7 @@ def writer(n=3, desc=None, version=1, extra=()):
 
 
 def reader(name="r", io="ir", fname="s:idx", extra=()):
-    return ["io %s" % io, "index %s %s %s 1" % (name, fname, io)] + list(extra)
+    return ["io %s %s" % (io, fname), "index %s %s %s 1" % (name, fname, io)] + list(extra)
 
 
 def handpicked():
@@ -295,6 +295,18 @@ def handpicked():
         sum([["entry a%d %d 10 %02x" % (i, 10 * i, i), "call w AddEntry a%d" % i, "iosize d %d" % (10 * i + 5),
               "call r GetEntry %d" % i, "call w UpdateIndex", "call r GetEntry %d" % i] for i in range(5)], []) +
         ["iosize d 1000", "call w UpdateIndex", "call r GetEntry 4", "call r NumberOfEntries", "refs"])
+    # The stored count after ranges written directly: partly, and above it.
+    for n in (1, 2, 3, 4):
+        add("stored-after-partial-%d" % n, writer(2) + ["call w WriteIndex"] +
+            sum([["entry f%d %d 1 =" % (i, 5000 + i), "call w AddEntry f%d" % i] for i in range(2)], []) +
+            ["ioopen iw 5", "iofail iw write %d" % (3 + n), "call w WriteIndexEntries 0 4", "call w SetFlag 1 1",
+             "entry g 9000 1 =", "call w AddEntry g", "call w UpdateIndex"])
+    add("stored-above", writer(2) + ["call w WriteIndex", "entry f 1 1 =", "call w AddEntry f", "call w AddEntry f",
+                                     "ioopen iw 5", "call w WriteIndexEntries 3 4", "call w UpdateIndex",
+                                     "call w WriteIndexEntries 2 4", "call w UpdateIndex"])
+    add("stored-after-read", [file_line("idx", image(rs[:3]))] + reader() +
+        ["ioopen ir 5", "call r ReadIndexEntries 1 3", "entry f 1 1 =", "call r AddEntry f", "call r UpdateIndex",
+         "call r ReadIndexEntries 0 1", "call r UpdateIndex", "call r NumberOfEntries"])
     add("auto-read-index", [file_line("idx", image(rs))] + reader() +
         ["call r SetFlag 1 1", "call r ReadIndex", "call r NumberOfEntries", "call r UpdateIndex"])
 
@@ -582,6 +594,8 @@ def entry_scenario(r):
         L.append("call %s %s" % (x, r.choice(ops)))
         if r.random() < 0.1:
             L.append("addref %s" % x)
+            L.append("call %s References" % x)
+            L.append("release %s" % x)
     return L
 
 

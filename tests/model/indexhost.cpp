@@ -151,6 +151,11 @@ WName ParseName(const std::string& t) {
   return n;
 }
 
+// At most max bytes of b to dst (an empty b has no data pointer to copy from).
+void CopyBytes(void* dst, const Bytes& b, size_t max) {
+  if (!b.empty()) std::memcpy(dst, b.data(), std::min(b.size(), max));
+}
+
 timecode Timecode(int32_t count) {
   struct {
     LONG frames;
@@ -276,7 +281,7 @@ class HostEntry final : public IIndexEntry {
       : s_(s), id_(std::move(id)), rep_(rep) {
     std::memcpy(record_, &offset, 8);
     std::memcpy(record_ + 8, &length, 4);
-    std::memcpy(record_ + 12, custom.data(), std::min<size_t>(custom.size(), 24));
+    CopyBytes(record_ + 12, custom, 24);
   }
   void AddRef() override { ++refs; }
   LONG Release() override { return --refs; }
@@ -510,6 +515,7 @@ struct Object {
   bool held = true;  // the host still holds its reference
   int entryKind = 0;  // LibEntry: 0 plain, 1 basic, 2 static
   IIndexEntry* kept = nullptr;
+  int extra = 0;  // references taken by addref lines, beyond the one held
 };
 
 class Scenario {
@@ -753,15 +759,14 @@ void Scenario::Line(const std::vector<std::string>& t, const std::string& text) 
     e->SetLength(ULONG(Int(arg(3))));
     Bytes custom = HexBytes(arg(4));
     ULONG size = 0;
-    std::memcpy(e->Custom(size), custom.data(), std::min<size_t>(custom.size(), 24));
+    CopyBytes(e->Custom(size), custom, 24);
     Add(arg(1), Kind::LibEntry, static_cast<IIndexEntry*>(e), 2);
   } else if (op == "basic") {
     _MFBasicIndexEntry* rec = nullptr;
     if (arg(2) != "null") {
       records_.emplace_back(new _MFBasicIndexEntry());
       rec = records_.back().get();
-      Bytes b = HexBytes(arg(2));
-      std::memcpy(rec, b.data(), std::min<size_t>(b.size(), 40));
+      CopyBytes(rec, HexBytes(arg(2)), 40);
     }
     Add(arg(1), Kind::LibEntry, static_cast<IIndexEntry*>(new CMFBasicIndexEntry(rec, nullptr)), 1);
   } else if (op == "plainentry") {
@@ -837,6 +842,7 @@ void Scenario::Line(const std::vector<std::string>& t, const std::string& text) 
     auto it = objects_.find(arg(1));
     if (it == objects_.end()) throw BadScenario{"no object " + arg(1)};
     Object& o = it->second;
+    ++o.extra;
     switch (o.kind) {
       case Kind::IO: static_cast<HostIO*>(o.ptr)->AddRef(); break;
       case Kind::HostEntry: static_cast<HostEntry*>(o.ptr)->AddRef(); break;
@@ -884,6 +890,8 @@ bool IsHost(Kind k) {
 // may be gone, so its name is dropped with the reference.
 LONG Scenario::ReleaseHeld(const std::string& id, Object& o) {
   LONG r = 0;
+  bool last = o.extra == 0;
+  if (!last) --o.extra;
   switch (o.kind) {
     case Kind::IO: return static_cast<HostIO*>(o.ptr)->Release();
     case Kind::HostEntry: return static_cast<HostEntry*>(o.ptr)->Release();
@@ -892,26 +900,26 @@ LONG Scenario::ReleaseHeld(const std::string& id, Object& o) {
     case Kind::Parent: return static_cast<HostParent*>(o.ptr)->Release();
     case Kind::LibEntry: {
       auto* e = static_cast<IIndexEntry*>(o.ptr);
-      names_.erase(e);
+      if (last) names_.erase(e);
       r = e->Release();
       break;
     }
     case Kind::Kept: {
       auto it = names_.find(o.kept);
-      if (it != names_.end() && it->second == id) names_.erase(it);
+      if (last && it != names_.end() && it->second == id) names_.erase(it);
       r = o.kept->Release();
       break;
     }
     case Kind::Helper:
-      names_.erase(o.ptr);
+      if (last) names_.erase(o.ptr);
       r = static_cast<IIndexHelper*>(o.ptr)->Release();
       break;
     case Kind::Index:
-      names_.erase(o.ptr);
+      if (last) names_.erase(o.ptr);
       r = static_cast<CMFIndex*>(o.ptr)->Release();
       break;
   }
-  o.held = false;
+  if (last) o.held = false;
   return r;
 }
 
@@ -1093,8 +1101,7 @@ std::string Scenario::EntryCall(Object& o, const std::string& op, const std::vec
     if (arg(0) != "null") {
       records_.emplace_back(new _MFBasicIndexEntry());
       rec = records_.back().get();
-      Bytes b = HexBytes(arg(0));
-      std::memcpy(rec, b.data(), std::min<size_t>(b.size(), 40));
+      CopyBytes(rec, HexBytes(arg(0)), 40);
     }
     static_cast<CMFBasicIndexEntry*>(e)->SetEntry(rec);
     return "void";
@@ -1196,5 +1203,6 @@ int main(int argc, char** argv) {
   finish();
   BrelluSetCapture(nullptr, nullptr);
   Out("done");  // what follows (a leak report at exit) is not a scenario's
+  std::fflush(stdout);
   return 0;
 }

@@ -1064,7 +1064,11 @@ class Model:
                 raise ScenarioError("no object %r" % t[1])
             self.log("release %s = %d" % (t[1], self.release_held(t[1], obj)))
         elif op == "addref":
-            self.get(t[1]).AddRef()
+            obj = self.objects.get(t[1])
+            if obj is None:
+                raise ScenarioError("no object %r" % t[1])
+            obj.extra = getattr(obj, "extra", 0) + 1
+            (obj.entry if isinstance(obj, Kept) else obj).AddRef()
         elif op == "refs":
             self.refs()
         else:
@@ -1074,6 +1078,9 @@ class Model:
         """The host gives back its reference; a library object it no longer
         holds may be gone, so it loses its name with the reference."""
         if isinstance(obj, HostObject):
+            return obj.Release()
+        if getattr(obj, "extra", 0):
+            obj.extra -= 1      # one of the references an addref took
             return obj.Release()
         entry = obj.entry if isinstance(obj, Kept) else obj
         if isinstance(entry, LibEntry) and entry.id == oid:
