@@ -336,6 +336,21 @@ def handpicked():
                                           "call r GetDataIO", "call r SetDataIO d2", "refs", "call r SetDataIO -",
                                           "refs"])
 
+    # -- a host's index that makes the entries of the records read, and has its own description
+    for n in (1, 2, 3, 4):
+        add("create-refused-%d" % n, [file_line("idx", image(rs))] + reader(extra=()) +
+            ["index q s:idx ir 1 create=%d" % n, "call q ReadIndex", "call q NumberOfEntries", "call q GetEntry 0",
+             "ioopen ir 5", "entry f 1 1 =", "call q AddEntry f", "call q UpdateIndex", "call q SetFlag 1 1",
+             "call q GetEntry 6", "call q ReadIndexEntries 0 4", "refs"])
+    add("create-logged", [file_line("idx", image(rs))] + reader() +
+        ["index q s:idx ir 1 create=log", "call q ReadIndex", "call q SetFlag 1 1", "ioopen ir 5",
+         file_line("idx", image(rs + recs(2, 9000))), "call q GetEntry 5"])
+    for size in (0, 5, 384, 385):
+        add("own-description-%d" % size, ["io i s:idx", "index x s:idx i 1 desc=%s" % hexof(b"\x42" * size),
+                                          "call x SetDescription 0a0b0c", "call x Description", "entry e 0 1 =",
+                                          "call x AddEntry e", "call x WriteIndex", "call x ReadIndex",
+                                          "call x Description"])
+
     # -- messages through an index that re-routes them
     add("messages-rerouted", ["io i", "index x s:n\u00e4me i 1 user=7 level=100", "call x ReadIndex",
                               "call x GetUser", "call x GetLevel 1", "call x SetFlag 1 1", "call x GetEntry 3",
@@ -447,7 +462,11 @@ class Gen:
                 L.append("hanswer h %s %s" % (op, r.choice(["0", "base"])))
         opts = ""
         if r.random() < 0.2:
-            opts = " user=%d level=%d" % (r.randrange(100), r.randrange(20))
+            opts += " user=%d level=%d" % (r.randrange(100), r.randrange(20))
+        if r.random() < 0.1:
+            opts += " create=%s" % r.choice(["log", "1", "2", "3"])
+        if r.random() < 0.05:
+            opts += " desc=%s" % hexof(bytes(r.randrange(256) for _ in range(r.choice([0, 2, 385]))))
         L.append("index x %s i1 %d%s" % (r.choice(["s:idx", "s:idx", "s:other", "-"]), r.randrange(5), opts))
         indexes = ["x"]
         if r.random() < 0.4:

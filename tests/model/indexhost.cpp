@@ -277,8 +277,8 @@ class HostIO final : public IFileIO {
 
 class HostEntry final : public IIndexEntry {
  public:
-  HostEntry(Scenario& s, std::string id, uint64_t offset, uint32_t length, const Bytes& custom, int rep)
-      : s_(s), id_(std::move(id)), rep_(rep) {
+  HostEntry(std::string id, uint64_t offset, uint32_t length, const Bytes& custom, int rep)
+      : id_(std::move(id)), rep_(rep) {
     std::memcpy(record_, &offset, 8);
     std::memcpy(record_ + 8, &length, 4);
     CopyBytes(record_ + 12, custom, 24);
@@ -322,7 +322,6 @@ class HostEntry final : public IIndexEntry {
   LONG refs = 1;
 
  private:
-  Scenario& s_;
   std::string id_;
   int rep_;
   uint8_t record_[40] = {};
@@ -474,17 +473,45 @@ class HostParent final : public IIndex {
 };
 
 // The library's classes made concrete, as a host does.
+// The index a host derives: it may re-route messages (user, a level offset),
+// log the entries it is asked to create for records read from the file (and
+// refuse the n-th), and describe itself with a block of its own.
+struct IndexOptions {
+  bool hasUser = false;
+  ULONG user = 0, shift = 0;
+  bool logCreate = false;
+  uint64_t refuseCreate = 0;  // the n-th CreateEntry answers null (0: none)
+  bool hasDescription = false;
+  Bytes description;
+};
+
 class HostIndex final : public CMFBasicIndex {
  public:
-  HostIndex(const WCHAR* name, IFileIO* io, ULONG version, bool hasUser, ULONG user, ULONG shift)
-      : CMFBasicIndex(name, io, version), hasUser_(hasUser), user_(user), shift_(shift) {}
-  ULONG GetUser() override { return hasUser_ ? user_ : CMFBasicIndex::GetUser(); }
-  ULONG GetLevel(ULONG level) override { return CMFBasicIndex::GetLevel(level) + shift_; }
+  HostIndex(const WCHAR* name, IFileIO* io, ULONG version, std::string id, IndexOptions options)
+      : CMFBasicIndex(name, io, version), id_(std::move(id)), o_(std::move(options)) {}
+  ULONG GetUser() override { return o_.hasUser ? o_.user : CMFBasicIndex::GetUser(); }
+  ULONG GetLevel(ULONG level) override { return CMFBasicIndex::GetLevel(level) + o_.shift; }
+  void* Description(ULONG& size) override {
+    if (!o_.hasDescription) return CMFBasicIndex::Description(size);
+    size = ULONG(o_.description.size());
+    return o_.description.empty() ? nullptr : o_.description.data();
+  }
   void ClearList() { Clear(); }
 
+ protected:
+  IIndexEntry* CreateEntry(void* record, void* heap) override {
+    if (!o_.logCreate) return CMFBasicIndex::CreateEntry(record, heap);
+    bool refuse = ++creates_ == o_.refuseCreate;
+    IIndexEntry* e = refuse ? nullptr : CMFBasicIndex::CreateEntry(record, heap);
+    Out(id_ + ".CreateEntry(" + (record ? "record" : "-") + ", " + (heap ? "heap" : "-") + ") = " +
+        (e ? "entry" : "-"));
+    return e;
+  }
+
  private:
-  bool hasUser_;
-  ULONG user_, shift_;
+  std::string id_;
+  IndexOptions o_;
+  uint64_t creates_ = 0;
 };
 
 class HostPlainIndex final : public CMFIndex {
@@ -513,7 +540,6 @@ struct Object {
   Kind kind;
   void* ptr;
   bool held = true;  // the host still holds its reference
-  int entryKind = 0;  // LibEntry: 0 plain, 1 basic, 2 static
   IIndexEntry* kept = nullptr;
   int extra = 0;  // references taken by addref lines, beyond the one held
 };
@@ -585,9 +611,9 @@ class Scenario {
   }
   IReportInfo* Report(const std::string& id) { return Get<HostReport>(id, Kind::Report); }
   HostIO* IO(const std::string& id) { return Get<HostIO>(id, Kind::IO); }
-  void Add(const std::string& id, Kind kind, void* p, int entryKind = 0) {
+  void Add(const std::string& id, Kind kind, void* p) {
     if (objects_.count(id)) throw BadScenario{id + " made twice"};
-    objects_[id] = Object{kind, p, true, entryKind, nullptr};
+    objects_[id] = Object{kind, p, true, nullptr};
     order_.push_back(id);
     if (p) names_[p] = id;
   }
@@ -752,7 +778,7 @@ void Scenario::Line(const std::vector<std::string>& t, const std::string& text) 
   } else if (op == "entry") {
     int rep = 40;
     if (t.size() > 5) rep = t[5] == "fail" ? -1 : int(Int(t[5]));
-    Add(arg(1), Kind::HostEntry, new HostEntry(*this, arg(1), Int(arg(2)), uint32_t(Int(arg(3))), HexBytes(arg(4)), rep));
+    Add(arg(1), Kind::HostEntry, new HostEntry(arg(1), Int(arg(2)), uint32_t(Int(arg(3))), HexBytes(arg(4)), rep));
   } else if (op == "static") {
     auto* e = new CMFBasicIndexEntryStatic();
     e->SetOffset(ULONGLONG(Int(arg(2))));
@@ -760,7 +786,7 @@ void Scenario::Line(const std::vector<std::string>& t, const std::string& text) 
     Bytes custom = HexBytes(arg(4));
     ULONG size = 0;
     CopyBytes(e->Custom(size), custom, 24);
-    Add(arg(1), Kind::LibEntry, static_cast<IIndexEntry*>(e), 2);
+    Add(arg(1), Kind::LibEntry, static_cast<IIndexEntry*>(e));
   } else if (op == "basic") {
     _MFBasicIndexEntry* rec = nullptr;
     if (arg(2) != "null") {
@@ -768,9 +794,9 @@ void Scenario::Line(const std::vector<std::string>& t, const std::string& text) 
       rec = records_.back().get();
       CopyBytes(rec, HexBytes(arg(2)), 40);
     }
-    Add(arg(1), Kind::LibEntry, static_cast<IIndexEntry*>(new CMFBasicIndexEntry(rec, nullptr)), 1);
+    Add(arg(1), Kind::LibEntry, static_cast<IIndexEntry*>(new CMFBasicIndexEntry(rec, nullptr)));
   } else if (op == "plainentry") {
-    Add(arg(1), Kind::LibEntry, static_cast<IIndexEntry*>(new CMFIndexEntry()), 0);
+    Add(arg(1), Kind::LibEntry, static_cast<IIndexEntry*>(new CMFIndexEntry()));
   } else if (op == "helper") {
     HostHelper* h = new HostHelper(*this, arg(1));
     Add(arg(1), Kind::Helper, static_cast<IIndexHelper*>(h));
@@ -803,18 +829,27 @@ void Scenario::Line(const std::vector<std::string>& t, const std::string& text) 
     static_cast<HostParent*>(Get<IIndex>(arg(1), Kind::Parent))->meta =
         static_cast<HostMeta*>(Get<IMetaData>(arg(2), Kind::Meta));
   } else if (op == "index") {
-    bool hasUser = false;
-    ULONG user = 0, shift = 0;
+    IndexOptions options;
     for (size_t i = 5; i < t.size(); ++i) {
-      if (t[i].compare(0, 5, "user=") == 0) {
-        hasUser = true;
-        user = ULONG(Int(t[i].substr(5)));
-      } else if (t[i].compare(0, 6, "level=") == 0) {
-        shift = ULONG(Int(t[i].substr(6)));
+      size_t eq = t[i].find('=');
+      std::string key = t[i].substr(0, eq), value = eq == std::string::npos ? "" : t[i].substr(eq + 1);
+      if (key == "user") {
+        options.hasUser = true;
+        options.user = ULONG(Int(value));
+      } else if (key == "level") {
+        options.shift = ULONG(Int(value));
+      } else if (key == "create") {
+        options.logCreate = true;
+        options.refuseCreate = value == "log" ? 0 : Int(value);
+      } else if (key == "desc") {
+        options.hasDescription = true;
+        options.description = HexBytes(value);
+      } else {
+        throw BadScenario{"unknown index option " + t[i]};
       }
     }
     WName name = ParseName(arg(2));
-    CMFIndex* x = new HostIndex(name.get(), IO(arg(3)), ULONG(Int(arg(4))), hasUser, user, shift);
+    CMFIndex* x = new HostIndex(name.get(), IO(arg(3)), ULONG(Int(arg(4))), arg(1), std::move(options));
     Add(arg(1), Kind::Index, x);
   } else if (op == "plain") {
     WName name = ParseName(arg(2));
@@ -830,7 +865,7 @@ void Scenario::Line(const std::vector<std::string>& t, const std::string& text) 
     if (last_) {
       if (objects_.count(arg(1))) throw BadScenario{arg(1) + " made twice"};
       last_->AddRef();
-      objects_[arg(1)] = Object{Kind::Kept, nullptr, true, 0, last_};
+      objects_[arg(1)] = Object{Kind::Kept, nullptr, true, last_};
       order_.push_back(arg(1));
       if (!names_.count(last_)) names_[last_] = arg(1);
     }

@@ -592,10 +592,13 @@ class BasicIndex(Index):
 
     kind = "basic"
 
-    def __init__(self, model, oid, name, io, version, user=None, level_shift=0):
+    def __init__(self, model, oid, name, io, version, user=None, level_shift=0, create=None, desc=None):
         super().__init__(model, oid, name, io, version)
         self.user = user
         self.level_shift = level_shift
+        self.create = create        # None, or the n-th CreateEntry that answers null (0: none)
+        self.creates = 0
+        self.own_desc = desc        # what the host's Description answers instead
         self.flags = 0
         self.header = new_header(version)
         self.entries = []
@@ -623,7 +626,18 @@ class BasicIndex(Index):
         return 1
 
     def Description(self):
+        if self.own_desc is not None:
+            return (bytes(self.own_desc) or None), len(self.own_desc)
         return self.desc, (len(self.desc) if self.desc is not None else 0)
+
+    def CreateEntry(self, record):
+        e = LibEntry(self.model, None, "read", bytearray(record))
+        if self.create is not None:
+            self.creates += 1
+            if self.creates == self.create:
+                e = None
+            self.model.log("%s.CreateEntry(record, heap) = %s" % (self.id, "entry" if e else "-"))
+        return e
 
     def SetFlag(self, flag, on):
         if on:
@@ -715,10 +729,12 @@ class BasicIndex(Index):
             got = io.Read(recsize)
             if len(got) != recsize:
                 return False
-            # The file holds the record; it joins the list without AutoUpdate,
-            # which would write it back.
+            # The file holds the record, whether or not an entry can be made of it.
             self.stored = max(self.stored, p + 1)
-            e = LibEntry(self.model, None, "read", bytearray(got))
+            e = self.CreateEntry(got)
+            if e is None:
+                return False
+            # It joins the list without AutoUpdate, which would write it back.
             e.AddRef()
             self.entries.append(e)
             put32(self.header, COUNT, len(self.entries))
@@ -1037,9 +1053,12 @@ class Model:
             self.get(t[1], HostParent).meta = self.get(t[2])
         elif op == "index":
             opts = dict(x.split("=", 1) for x in t[5:])
+            create = opts.get("create")
             self.add(t[1], BasicIndex(self, t[1], parse_name(t[2]), self.get(t[3], HostIO), parse_int(t[4]),
                                       parse_int(opts["user"]) if "user" in opts else None,
-                                      parse_int(opts.get("level", "0"))))
+                                      parse_int(opts.get("level", "0")),
+                                      None if create is None else 0 if create == "log" else parse_int(create),
+                                      parse_hex(opts["desc"]) if "desc" in opts else None))
         elif op == "plain":
             self.add(t[1], Index(self, t[1], parse_name(t[2]), self.get(t[3], HostIO), parse_int(t[4])))
         elif op == "sub":
