@@ -1051,6 +1051,10 @@ std::string Scenario::IndexCall(Object& o, const std::string& op, const std::vec
     x->SetIO(IO(arg(0)));
     return "void";
   }
+  if (op == "SetNameOwn") {
+    x->SetName(x->Name());
+    return "void";
+  }
   HostIndex* b = dynamic_cast<HostIndex*>(x);
   if (!b) {
     if (op == "ReadIndex") return B(ix->ReadIndex(nullptr));
@@ -1085,6 +1089,12 @@ std::string Scenario::IndexCall(Object& o, const std::string& op, const std::vec
   if (op == "SetDescription") {
     Bytes d = HexBytes(arg(0));
     return B(b->SetDescription(d.empty() ? nullptr : d.data(), ULONG(d.size())));
+  }
+  if (op == "SetDescriptionNull") return B(b->SetDescription(nullptr, ULONG(Int(arg(0)))));
+  if (op == "SetDescriptionOwn") {
+    ULONG size = 0;
+    void* own = b->Description(size);
+    return B(b->SetDescription(own, size));
   }
   if (op == "GetDataIO") return NameOf(b->GetDataIO());
   if (op == "SetDataIO") {

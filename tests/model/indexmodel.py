@@ -437,12 +437,12 @@ class LibEntry(LibObject):
         self.record = record
 
     def Offset(self):
-        if self.kind == "plain":
+        if self.record is None:
             return 0
         return int.from_bytes(self.record[0:8], "little")
 
     def Length(self):
-        if self.kind == "plain":
+        if self.record is None:
             return 0
         return get32(self.record, 8)
 
@@ -777,7 +777,10 @@ class BasicIndex(Index):
         # header-size field says (the library's mend: see the notes).
         need = dsize + max(get32(h, HSIZE), HEADER)
         if need > get32(h, ENTOFF):
-            put32(h, ENTOFF, (need + 511) & ~511)
+            offset = (need + 511) & ~511
+            if offset > M32:
+                return False    # records beyond what the field can say
+            put32(h, ENTOFF, offset)
         put32(h, DOFF, get32(h, HSIZE))
         put32(h, RES48, 0)
         if io.Write(bytes(h)) != HEADER:
@@ -1178,6 +1181,9 @@ class Model:
         if op == "SetIO":
             obj.SetIO(self.get(a[0], HostIO))
             return "void"
+        if op == "SetNameOwn":
+            obj.SetName(obj.name)
+            return "void"
         if obj.kind != "basic":
             if op in ("ReadIndex", "WriteIndex", "ValidateIndex", "AddEntry"):
                 return "0"
@@ -1221,6 +1227,13 @@ class Model:
                                  self.get(a[3], HostIO), self.get(a[4])))
         if op == "SetDescription":
             return b(x.SetDescription(parse_hex(a[0])))
+        if op == "SetDescriptionNull":
+            # No bytes to copy: nothing is held, and only an empty block succeeds.
+            x.SetDescription(b"")
+            return b(parse_int(a[0]) == 0)
+        if op == "SetDescriptionOwn":
+            desc, _ = x.Description()
+            return b(x.SetDescription(desc or b""))
         if op == "GetDataIO":
             return self.name_of(x.GetDataIO())
         if op == "SetDataIO":
@@ -1242,10 +1255,8 @@ class Model:
         if op == "References":
             return str(e.refs)
         if op == "Custom":
-            if plain:
-                return "- size=untouched"
             if e.record is None:
-                raise ScenarioError("Custom of an entry without a record")
+                return "- size=untouched"
             return "%s size=24" % e.record[12:36].hex()
         if op == "GetFileRepresentation":
             cap = parse_int(a[0]) & M32
