@@ -24,7 +24,10 @@
 //   report ID | meta ID              an IReportInfo, an IMetaData
 //   pindex ID NAME VERSION IO SID STYPE   a host IIndex (parent of sub-indexes); then
 //   pentries ID E... | pmeta ID M    its GetEntry and GetMetaData answers
-//   index ID NAME IO VERSION [user=U] [level=K]   a CMFBasicIndex (messages re-routed)
+//   index ID NAME IO VERSION [OPTION...]  a CMFBasicIndex, through a host class that may
+//                                    re-route messages (user=U level=K: U, level + K), log
+//                                    CreateEntry (create=log) or refuse its N-th (create=N),
+//                                    and answer Description with its own block (desc=HEX)
 //   plain ID NAME IO VERSION         a CMFIndex
 //   sub ID PARENT START COUNT        a CMFSubIndex
 //   call ID OP ARGS...               one call; prints "> line", the calls it made, "= result"
@@ -33,6 +36,7 @@
 //
 // At the end of a scenario the host releases the library objects it holds,
 // newest first, and prints the reference counts and every file.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -514,20 +518,13 @@ class HostIndex final : public CMFBasicIndex {
   uint64_t creates_ = 0;
 };
 
-class HostPlainIndex final : public CMFIndex {
+// CMFIndex and CMFSubIndex leave two operations of IIndex to their subclasses.
+template <class Base>
+class Concrete final : public Base {
  public:
-  using CMFIndex::CMFIndex;
-  using CMFIndex::BuildIndex;
-  using CMFIndex::InitIndex;
-  bool InitIndex(IIndexHelper*, ULONGLONG, bool, IFileIO*, IReportInfo*) override { return false; }
-  bool BuildIndex(IIndexHelper*, IFileIO*, IReportInfo*) override { return false; }
-};
-
-class HostSubIndex final : public CMFSubIndex {
- public:
-  using CMFSubIndex::CMFSubIndex;
-  using CMFSubIndex::BuildIndex;
-  using CMFSubIndex::InitIndex;
+  using Base::Base;
+  using Base::BuildIndex;
+  using Base::InitIndex;
   bool InitIndex(IIndexHelper*, ULONGLONG, bool, IFileIO*, IReportInfo*) override { return false; }
   bool BuildIndex(IIndexHelper*, IFileIO*, IReportInfo*) override { return false; }
 };
@@ -853,10 +850,10 @@ void Scenario::Line(const std::vector<std::string>& t, const std::string& text) 
     Add(arg(1), Kind::Index, x);
   } else if (op == "plain") {
     WName name = ParseName(arg(2));
-    CMFIndex* x = new HostPlainIndex(name.get(), IO(arg(3)), ULONG(Int(arg(4))));
+    CMFIndex* x = new Concrete<CMFIndex>(name.get(), IO(arg(3)), ULONG(Int(arg(4))));
     Add(arg(1), Kind::Index, x);
   } else if (op == "sub") {
-    CMFIndex* x = new HostSubIndex(AnyIndex(arg(2)), Int(arg(3)), Int(arg(4)));
+    CMFIndex* x = new Concrete<CMFSubIndex>(AnyIndex(arg(2)), Int(arg(3)), Int(arg(4)));
     Add(arg(1), Kind::Index, x);
   } else if (op == "call") {
     Out("> " + text);

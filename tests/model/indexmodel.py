@@ -118,8 +118,8 @@ def parse_hex(token):
 
 # ---- the recording host -----------------------------------------------------
 
-class HostObject:
-    """Something the host made: its reference count is the host's own."""
+class Counted:
+    """A reference count, 1 at first."""
 
     def __init__(self, model, oid):
         self.model = model
@@ -135,6 +135,10 @@ class HostObject:
 
     def References(self):
         return self.refs
+
+
+class HostObject(Counted):
+    """Something the host made: it outlives its count, which the host shows."""
 
 
 class HostIO(HostObject):
@@ -275,29 +279,17 @@ class HostEntry(HostObject):
         return (bytes(self.record[:self.rep]) if ok else None), size
 
 
-class HostHelper:
+class HostHelper(Counted):
     """An index helper derived from CMFIndexHelper: the count is the library
     base's; every call is logged and answered as scripted (`base` answers what
     CMFIndexHelper answers)."""
 
     def __init__(self, model, oid):
-        self.model = model
-        self.id = oid
-        self.refs = 1
+        super().__init__(model, oid)
         self.held = True
         self.entries = []
         self.answers = {}
         self.refuse = set()     # positions ValidateEntry answers false for
-
-    def AddRef(self):
-        self.refs += 1
-
-    def Release(self):
-        self.refs -= 1
-        return self.refs
-
-    def References(self):
-        return self.refs
 
     def answer(self, op):
         return self.answers.get(op, "1") == "1"
@@ -390,27 +382,18 @@ class HostParent(HostObject):
 
 # ---- the library --------------------------------------------------------------
 
-class LibObject:
+class LibObject(Counted):
     """An object of the library: destroyed by the Release that reaches 0."""
 
     def __init__(self, model, oid):
-        self.model = model
-        self.id = oid
-        self.refs = 1
+        super().__init__(model, oid)
         self.held = True        # the host still holds its reference
 
-    def AddRef(self):
-        self.refs += 1
-
     def Release(self):
-        self.refs -= 1
-        r = self.refs
+        r = super().Release()
         if r == 0:
             self.destroy()
         return r
-
-    def References(self):
-        return self.refs
 
     def destroy(self):
         pass
