@@ -327,6 +327,14 @@ def handpicked():
              "call r SetFlag 1 1", "entry a0 0 10 =", "entry a1 10 10 =", "call w AddEntry a0",
              "iofail iw write %d" % n, "call w AddEntry a1", "call w UpdateIndex", "call r GetEntry 1"] +
             ["call r GetEntry %d" % i for i in range(3)] * 2)
+    # A writer that asks beyond its own list re-reads its file's header, which
+    # counts only the records whose media was there.
+    add("follow-writer-probes",
+        ["io d s:media", "iosize d 10", "io iw s:idx", "iodata iw d", "index w s:idx iw 1", "call w WriteIndex",
+         "ioopen iw 5", "call w SetFlag 1 1", "io ir s:idx", "index r s:idx ir 1", "ioopen ir 5",
+         "call r SetFlag 1 1", "entry a0 0 10 =", "entry a1 10 10 =", "call w AddEntry a0", "call w AddEntry a1",
+         "call w GetEntry 2", "call w NumberOfEntries", "iosize d 20", "call w UpdateIndex"] +
+        ["call r GetEntry %d" % i for i in range(3)] * 2)
     add("auto-read-index", [file_line("idx", image(rs))] + reader() +
         ["call r SetFlag 1 1", "call r ReadIndex", "call r NumberOfEntries", "call r UpdateIndex"])
 
@@ -667,6 +675,9 @@ def follow_scenario(r):
         elif k < 0.9:
             asked = r.choice([asked, asked + 1, r.randrange(made + 2)])
             L.append("call r GetEntry %d" % asked)
+        elif k < 0.92:
+            # The writer asks beyond its own list, as a host that probes may.
+            L.append("call w GetEntry %d" % (made + r.randrange(3)))
         elif k < 0.95:
             L.append("iofail %s %s %d %d" % (r.choice(["iw", "ir"]), r.choice(["seek", "read", "write"]),
                                               r.randrange(1, 4), r.choice([0, 1, 39])))

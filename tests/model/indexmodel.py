@@ -824,15 +824,20 @@ class BasicIndex(Index):
                 end += 1
         if end <= self.stored:
             return True
-        if not self.WriteIndexEntries(self.stored, end):
-            return False
-        # The file's header counts only the records the file holds.
+        # The stored count moves on only with the header that counts the
+        # records, so that after a failure the next update writes both again.
+        before = self.stored
         io = self.GetIO()
-        if io is None or not io.Seek(0):
-            return False
-        image = bytearray(self.header)
-        put32(image, COUNT, self.stored)
-        return io.Write(bytes(image)) == HEADER
+        ok = self.WriteIndexEntries(before, end) and io is not None and io.Seek(0)
+        if ok:
+            # The file's header counts only the records the file holds (those
+            # written: none when the list is longer than NumberOfEntries()).
+            image = bytearray(self.header)
+            put32(image, COUNT, self.stored)
+            ok = io.Write(bytes(image)) == HEADER
+        if not ok:
+            self.stored = before
+        return ok
 
     # -- entries
     def GetEntry(self, position):
