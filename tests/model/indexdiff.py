@@ -9,7 +9,9 @@ generated ones (reproducible from the seed) through the host and through the
 model, and compares the traces line by line: every IFileIO call with its
 arguments and result, every helper, entry and parent call, every message with
 its user and level, every result, the reference counts and the files' bytes.
-On a difference it prints the scenario and both traces around the first
+Scenarios of a writer and a follower (follow-*) are also held to what a
+follower must see whatever the model says: every entry the writer added, in
+order, once all its media is there. On a difference it prints the scenario and both traces around the first
 differing line and exits 1 (after the first, or after all with --keep-going).
 Exit 2: the host cannot be run.
 """
