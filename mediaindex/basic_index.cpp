@@ -58,7 +58,13 @@ IIndexEntry* CMFBasicIndex::GetEntry(ULONGLONG position) {
   wPrintf(GetUser(), GetLevel(30), TEXT("CMFBasicIndex::ReadIndex() - Entry(%I64d) not in list.. updateing index\n"),
           LONGLONG(position));
   if (!ReadIndexHeader()) return nullptr;
-  if (m_header.entryCount <= m_entryCount) return nullptr;
+  // A writer's own list may run ahead of its file (entries waiting for their
+  // media): the header read must not lower the count below the list, or
+  // UpdateIndex would never write those entries.
+  if (m_header.entryCount <= m_entryCount) {
+    m_header.entryCount = m_entryCount;
+    return nullptr;
+  }
   if (!ReadIndexEntries(m_entryCount, m_header.entryCount)) return nullptr;
   return position < m_entryCount ? m_entries[position] : nullptr;
 }
