@@ -850,6 +850,9 @@ class BasicIndex(Index):
             return None
         count = get32(self.header, COUNT)
         if count <= len(self.entries):
+            # The writer's list may run ahead of its file: the count read does
+            # not fall below the list, so waiting entries are still written.
+            put32(self.header, COUNT, len(self.entries))
             return None
         if not self.ReadIndexEntries(len(self.entries), count):
             return None
