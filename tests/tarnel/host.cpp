@@ -1,6 +1,7 @@
 #include "host.h"
 
 #include <cstdlib>
+#include <new>
 
 namespace tarneltest {
 
@@ -42,17 +43,35 @@ LONG Registry::RegisterCodec(DWORD fourcc, ICodec* codec) {
   return answer_;
 }
 
+namespace {
+constexpr size_t kPage = 4096;
+}
+
+GuardedBlock::GuardedBlock(size_t size) : size_(size) {
+  span_ = (size + kPage - 1) / kPage * kPage;
+  base_ = static_cast<BYTE*>(VirtualAlloc(nullptr, span_ + kPage, MEM_RESERVE, PAGE_NOACCESS));
+  if (!base_) throw std::bad_alloc();
+  if (span_ && !VirtualAlloc(base_, span_, MEM_COMMIT, PAGE_READWRITE)) throw std::bad_alloc();
+  data_ = base_ + span_ - size;
+}
+
+GuardedBlock::~GuardedBlock() { VirtualFree(base_, 0, MEM_RELEASE); }
+
+void GuardedBlock::ReadOnly() {
+  DWORD old;
+  if (span_) VirtualProtect(base_, span_, PAGE_READONLY, &old);
+}
+
 Allocator::~Allocator() {
-  for (void* b : blocks_) std::free(b);
+  for (GuardedBlock* b : blocks_) delete b;
 }
 
 void* Allocator::Alloc(DWORD size, DWORD f) {
   sizes.push_back(size);
   flags.push_back(f);
   if (refuse) return nullptr;
-  void* block = std::malloc(size ? size : 1);
-  blocks_.push_back(block);
-  return block;
+  blocks_.push_back(new GuardedBlock(size));
+  return blocks_.back()->data();
 }
 
 Messages::Messages() {

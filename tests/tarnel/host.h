@@ -43,8 +43,28 @@ class Registry final : public ICodecRegistry {
   LONG answer_;
 };
 
-// Hands out blocks of exactly the size asked (so that a write past one is
-// seen under the sanitizers), or null when told to; frees them at the end.
+// `size` bytes that end where an unreadable page begins, so that a read or a
+// write past the last byte faults on every build; ReadOnly() makes a write
+// into the bytes themselves fault as well (for input frames and headers).
+class GuardedBlock {
+ public:
+  explicit GuardedBlock(size_t size);
+  ~GuardedBlock();
+  GuardedBlock(const GuardedBlock&) = delete;
+  GuardedBlock& operator=(const GuardedBlock&) = delete;
+  BYTE* data() const { return data_; }
+  size_t size() const { return size_; }
+  void ReadOnly();
+
+ private:
+  BYTE* base_ = nullptr;
+  size_t span_ = 0;  // the readable pages
+  BYTE* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+// Hands out guarded blocks of exactly the size asked (so that a write past
+// one faults), or null when told to; frees them at the end.
 class Allocator final : public IFrameAllocator {
  public:
   ~Allocator();
@@ -54,7 +74,7 @@ class Allocator final : public IFrameAllocator {
   std::vector<DWORD> flags;
 
  private:
-  std::vector<void*> blocks_;
+  std::vector<GuardedBlock*> blocks_;
 };
 
 struct Message {
