@@ -2,12 +2,14 @@
 // suite relies on: reserve and commit, release of a whole region by its base,
 // protections as PAGE_* values. Heap blocks carry their requested size, and a
 // private heap frees everything it still holds when it is destroyed.
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <sys/mman.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include "internal.h"
@@ -88,23 +90,91 @@ std::map<uintptr_t, Region>::iterator FindRegion(uintptr_t address) {
 }
 
 // ---- heaps ----
-constexpr uint32_t kHeapMagic = 0x48504145;  // "EAPH"
+// A heap block is a 16-byte header (its size, and its heap mixed with a magic
+// number) followed by the caller's bytes. Small blocks come in classes of 16
+// bytes, carved from 1 MiB arenas and kept on a free list of their class when
+// freed, with no system allocation and no list work per block; larger ones
+// come from malloc, linked so that a private heap can free them when it is
+// destroyed. A heap's lock is a spin lock, held for a few instructions.
+// Under AddressSanitizer every block comes from malloc, so that the
+// sanitizer sees each one.
+constexpr uintptr_t kHeapMagic = 0x48504145;  // "EAPH"
+constexpr size_t kGrain = 16;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr size_t kSmallMax = 0;
+#else
+constexpr size_t kSmallMax = 512;
+#endif
+constexpr size_t kClasses = kSmallMax / kGrain + 1;
+constexpr size_t kArenaBytes = size_t(1) << 20;
+
 struct Heap;
 struct alignas(16) BlockHeader {
   size_t size;
-  Heap* heap;
-  BlockHeader* prev;
-  BlockHeader* next;
-  uint32_t magic;
+  uintptr_t owner;  // the heap ^ kHeapMagic while the block is live, else 0
 };
+struct LargeLink {  // before the header of a large block
+  LargeLink* prev;
+  LargeLink* next;
+};
+static_assert(sizeof(BlockHeader) == 16 && sizeof(LargeLink) <= 16, "headers keep blocks 16-aligned");
+struct FreeBlock {
+  FreeBlock* next;
+};
+
+class SpinLock {
+ public:
+  void lock() {
+    while (flag_.test_and_set(std::memory_order_acquire)) sched_yield();
+  }
+  void unlock() { flag_.clear(std::memory_order_release); }
+
+ private:
+  std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
+};
+
 struct Heap {
-  std::mutex mutex;
-  BlockHeader* blocks = nullptr;  // private heaps only: every live block
+  SpinLock lock;
+  FreeBlock* free[kClasses] = {};
+  void* arenas = nullptr;  // each arena's first word links the next
+  BYTE* bump = nullptr;     // the unused rest of the newest arena
+  BYTE* bumpEnd = nullptr;
+  alignas(16) LargeLink large = {&large, &large};  // private heaps: every large block
+
+  uintptr_t Owner() const { return reinterpret_cast<uintptr_t>(this) ^ kHeapMagic; }
 };
 Heap g_processHeap;
 
+size_t ClassOf(size_t bytes) { return bytes ? (bytes + kGrain - 1) / kGrain : 1; }
+
 BlockHeader* HeaderOf(LPCVOID block) {
   return const_cast<BlockHeader*>(static_cast<const BlockHeader*>(block) - 1);
+}
+// The header of a live block of this heap, or null.
+BlockHeader* LiveBlock(HANDLE heap, LPCVOID block) {
+  if (!heap || !block) return nullptr;
+  BlockHeader* b = HeaderOf(block);
+  return b->owner == static_cast<Heap*>(heap)->Owner() ? b : nullptr;
+}
+
+// A small block of class c, under the heap's lock.
+BlockHeader* TakeSmall(Heap* h, size_t c) {
+  if (FreeBlock* f = h->free[c]) {
+    h->free[c] = f->next;
+    return reinterpret_cast<BlockHeader*>(f);
+  }
+  const size_t stride = sizeof(BlockHeader) + c * kGrain;
+  if (size_t(h->bumpEnd - h->bump) < stride) {
+    void* arena = std::malloc(kArenaBytes);
+    if (!arena) return nullptr;
+    *static_cast<void**>(arena) = h->arenas;
+    h->arenas = arena;
+    h->bump = static_cast<BYTE*>(arena) + 16;
+    h->bumpEnd = static_cast<BYTE*>(arena) + kArenaBytes;
+  }
+  BlockHeader* b = reinterpret_cast<BlockHeader*>(h->bump);
+  h->bump += stride;
+  return b;
 }
 
 }  // namespace
@@ -253,11 +323,16 @@ BOOL WINAPI HeapDestroy(HANDLE heap) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  for (BlockHeader* b = h->blocks; b;) {
-    BlockHeader* next = b->next;
-    b->magic = 0;
-    std::free(b);
-    b = next;
+  for (LargeLink* l = h->large.next; l != &h->large;) {
+    LargeLink* next = l->next;
+    reinterpret_cast<BlockHeader*>(l + 1)->owner = 0;
+    std::free(l);
+    l = next;
+  }
+  for (void* a = h->arenas; a;) {
+    void* next = *static_cast<void**>(a);
+    std::free(a);
+    a = next;
   }
   delete h;
   return TRUE;
@@ -265,47 +340,60 @@ BOOL WINAPI HeapDestroy(HANDLE heap) {
 
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
   Heap* h = static_cast<Heap*>(heap);
-  if (!h || bytes > SIZE_MAX - sizeof(BlockHeader)) {
+  constexpr size_t kLargeHead = sizeof(LargeLink) + sizeof(BlockHeader);
+  if (!h || bytes > SIZE_MAX - kLargeHead) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  void* raw = (flags & HEAP_ZERO_MEMORY) ? std::calloc(1, sizeof(BlockHeader) + bytes)
-                                         : std::malloc(sizeof(BlockHeader) + bytes);
-  if (!raw) {
+  BlockHeader* b;
+  if (bytes <= kSmallMax) {
+    std::lock_guard<SpinLock> lock(h->lock);
+    b = TakeSmall(h, ClassOf(bytes));
+  } else {
+    LargeLink* l = static_cast<LargeLink*>(std::malloc(kLargeHead + bytes));
+    b = l ? reinterpret_cast<BlockHeader*>(reinterpret_cast<BYTE*>(l) + sizeof(LargeLink)) : nullptr;
+    if (l) {
+      std::lock_guard<SpinLock> lock(h->lock);
+      l->prev = &h->large;
+      l->next = h->large.next;
+      l->next->prev = l;
+      h->large.next = l;
+    }
+  }
+  if (!b) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  BlockHeader* b = static_cast<BlockHeader*>(raw);
   b->size = bytes;
-  b->heap = h;
-  b->magic = kHeapMagic;
-  b->prev = nullptr;
-  b->next = nullptr;
-  if (h != &g_processHeap) {
-    std::lock_guard<std::mutex> lock(h->mutex);
-    b->next = h->blocks;
-    if (h->blocks) h->blocks->prev = b;
-    h->blocks = b;
-  }
+  b->owner = h->Owner();
+  if (flags & HEAP_ZERO_MEMORY) std::memset(b + 1, 0, bytes);
   return b + 1;
 }
 
 BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
   if (!block) return TRUE;
   Heap* h = static_cast<Heap*>(heap);
-  BlockHeader* b = HeaderOf(block);
-  if (!h || b->magic != kHeapMagic || b->heap != h) {
+  BlockHeader* b = LiveBlock(heap, block);
+  if (!b) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if (h != &g_processHeap) {
-    std::lock_guard<std::mutex> lock(h->mutex);
-    if (b->prev) b->prev->next = b->next;
-    else h->blocks = b->next;
-    if (b->next) b->next->prev = b->prev;
+  b->owner = 0;  // a second free of the block fails
+  if (b->size <= kSmallMax) {
+    std::lock_guard<SpinLock> lock(h->lock);
+    FreeBlock* f = reinterpret_cast<FreeBlock*>(b);
+    const size_t c = ClassOf(b->size);
+    f->next = h->free[c];
+    h->free[c] = f;
+    return TRUE;
   }
-  b->magic = 0;
-  std::free(b);
+  LargeLink* l = reinterpret_cast<LargeLink*>(reinterpret_cast<BYTE*>(b) - sizeof(LargeLink));
+  {
+    std::lock_guard<SpinLock> lock(h->lock);
+    l->prev->next = l->next;
+    l->next->prev = l->prev;
+  }
+  std::free(l);
   return TRUE;
 }
 
@@ -324,8 +412,8 @@ LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes) 
 }
 
 SIZE_T WINAPI HeapSize(HANDLE heap, DWORD, LPCVOID block) {
-  BlockHeader* b = block ? HeaderOf(block) : nullptr;
-  if (!b || b->magic != kHeapMagic || b->heap != heap) {
+  BlockHeader* b = LiveBlock(heap, block);
+  if (!b) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return static_cast<SIZE_T>(-1);
   }
