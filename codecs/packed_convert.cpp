@@ -246,9 +246,9 @@ LONG Encode(Cccir601Packed* codec, const YUVBMINFOHEADER* in, const void* inFram
   }
   if (s.pairs > 0) Require(inFrame);
 
-  out->dwRowAlign = rowAlign;
   BYTE* dst = AllocateFrame(allocator, out, outFrame);
   if (!dst) return CODEC_E_UNEXPECTED;
+  out->dwRowAlign = rowAlign;
   const BYTE* src = static_cast<const BYTE*>(inFrame);
   const Kernels k(*codec);
   const FastRows fast = source == Target::kBgr ? FastRowsFor(k) : FastRows();

@@ -98,13 +98,14 @@ LONG CTarnelYVY::Compress(const YUVBMINFOHEADER* in, const void* inFrame, YUVBMI
     if (pairs > 0) Require(inFrame);
     *Require(outFrame) = nullptr;
 
-    out->dwRowAlign = rowAlign;
-    const int64_t scratchBytes = pixels * 4;
+    // A row of biWidth pixels, of which the groups' 2 * pairs are converted.
+    const int64_t scratchBytes = out->biWidth > 0 ? int64_t(out->biWidth) * 4 : 0;
     if (scratchBytes > 0xFFFFFFFF) return CODEC_E_UNEXPECTED;
     scratch = static_cast<BYTE*>(zelk::NewAlloc(unsigned(scratchBytes)));
     if (!scratch) return CODEC_E_UNEXPECTED;
     BYTE* dst = AllocateFrame(allocator, out, outFrame);
     if (!dst) return CODEC_E_UNEXPECTED;
+    out->dwRowAlign = rowAlign;
     if (pairs == 0) return CODEC_OK;
     const BYTE* src = static_cast<const BYTE*>(inFrame);
     const Kernels k(*this);

@@ -475,6 +475,7 @@ TEST_F(PackedConvert, AllocationFailuresAndFaults) {
   EXPECT_EQ(codec(kPacked)->Compress(&rgb, input->data(), &stored, &result, nullptr, &allocator_, 0),
             CODEC_E_UNEXPECTED);
   EXPECT_EQ(result, nullptr);
+  EXPECT_EQ(stored.dwRowAlign, 0u) << "set only for a frame that is written";
 
   // A null input frame is the fault its use would be: reported, and no success.
   allocator_.refuse = false;

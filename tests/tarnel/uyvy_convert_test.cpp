@@ -224,6 +224,7 @@ TEST_F(UyvyConvert, ScratchRowThatCannotBeHad) {
   ZelkuFailAllocation(0);
   EXPECT_EQ(frame, nullptr);
   EXPECT_TRUE(allocator_.sizes.empty()) << "no output frame without a scratch row";
+  EXPECT_EQ(out.dwRowAlign, 0u);
   EXPECT_EQ(ZelkuLiveBlocks(), live);
 
   allocator_.refuse = true;  // the output frame: the scratch row goes back
