@@ -183,7 +183,7 @@ TEST_P(PackedEncode, FieldsBlankRowsAndPairs) {
   DWORD flags = e.flags;
   ASSERT_EQ(codec(e.codec)->Compress(inHeader.get(), input->data(), outHeader.get(), &result, &flags, &allocator_, 0),
             CODEC_OK);
-  EXPECT_EQ(outHeader->dwRowAlign, e.rowAlign ? e.rowAlign : 4u);
+  EXPECT_EQ(DWORD(outHeader->dwRowAlign), e.rowAlign ? e.rowAlign : 4u);
   const BYTE* stored = static_cast<const BYTE*>(result);
   const Kernels& k = Bt601Kernels(!(e.flags & 0x100));
   const int bpp = e.bits / 8;
@@ -261,9 +261,9 @@ TEST_P(PackedHalf, FirstFieldLeftPixels) {
   out.biSizeImage = DWORD(tarnel::Stride(hc.width, hc.bits) * lines);
   const Decoded d = Decode(kExtd, in, frame, out, hc.flag);
   ASSERT_EQ(d.status, CODEC_OK);
-  EXPECT_EQ(out.biWidth, hc.width / 2);
-  EXPECT_EQ(out.biHeight, lines / 2);
-  EXPECT_EQ(out.biSizeImage, DWORD(tarnel::Stride(hc.width, hc.bits) * lines / 4));
+  EXPECT_EQ(LONG(out.biWidth), hc.width / 2);
+  EXPECT_EQ(LONG(out.biHeight), lines / 2);
+  EXPECT_EQ(DWORD(out.biSizeImage), DWORD(tarnel::Stride(hc.width, hc.bits) * lines / 4));
   const int bpp = hc.bits / 8;
   const int64_t stride = tarnel::Stride(out.biWidth, hc.bits);
   const FieldRows r = RowsOf(hc.height, hc.twoFields ? 2 : 1, 0);
@@ -296,8 +296,8 @@ TEST_F(PackedConvert, HalfPreviewOfTinyFrames) {
       out.biSizeImage = DWORD(tarnel::Stride(width, 32) * height);
       const Decoded d = Decode(kPacked, in, frame, out, 0x80);
       EXPECT_EQ(d.status, CODEC_OK) << width << "x" << height;
-      EXPECT_EQ(out.biWidth, width / 2);
-      EXPECT_EQ(out.biSizeImage, DWORD(tarnel::Stride(width, 32) * height / 4));
+      EXPECT_EQ(LONG(out.biWidth), width / 2);
+      EXPECT_EQ(DWORD(out.biSizeImage), DWORD(tarnel::Stride(width, 32) * height / 4));
     }
   }
 }
@@ -404,14 +404,14 @@ TEST_F(PackedConvert, FramesThatWouldLeaveTheirBuffersAreRefused) {
       PlacedHeader inHeader(in, true), outHeader(rc.stored, false);
       auto input = InputFrame(host);
       status = codec(kExtd)->Compress(inHeader.get(), input->data(), outHeader.get(), &frame, &rc.flags, &allocator, 0);
-      EXPECT_EQ(outHeader->dwRowAlign, rc.stored.dwRowAlign) << "the header is left as it was";
+      EXPECT_EQ(DWORD(outHeader->dwRowAlign), DWORD(rc.stored.dwRowAlign)) << "the header is left as it was";
     } else {
       Header out = Rgb(720, 486, 32);
       out.biSizeImage = 720 * 486 * 4;
       PlacedHeader inHeader(rc.stored, true), outHeader(out, false);
       auto input = InputFrame(std::vector<BYTE>(size_t(rc.frameBytes), 0x80));
       status = codec(kPacked)->Decompress(inHeader.get(), input->data(), outHeader.get(), &frame, &rc.flags, &allocator, 0);
-      EXPECT_EQ(outHeader->biWidth, 720) << "the header is left as it was";
+      EXPECT_EQ(LONG(outHeader->biWidth), 720) << "the header is left as it was";
     }
     EXPECT_EQ(status, CODEC_E_FORMAT);
     EXPECT_EQ(frame, nullptr);
@@ -475,7 +475,7 @@ TEST_F(PackedConvert, AllocationFailuresAndFaults) {
   EXPECT_EQ(codec(kPacked)->Compress(&rgb, input->data(), &stored, &result, nullptr, &allocator_, 0),
             CODEC_E_UNEXPECTED);
   EXPECT_EQ(result, nullptr);
-  EXPECT_EQ(stored.dwRowAlign, 0u) << "set only for a frame that is written";
+  EXPECT_EQ(DWORD(stored.dwRowAlign), 0u) << "set only for a frame that is written";
 
   // A null input frame is the fault its use would be: reported, and no success.
   allocator_.refuse = false;

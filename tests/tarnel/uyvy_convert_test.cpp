@@ -107,7 +107,7 @@ TEST_P(UyvyEncode, FilteredGroups) {
   out.biSizeImage = DWORD(row * e.height);
   const BYTE* frame;
   ASSERT_EQ(Run(true, in, host, out, &frame, e.flags), CODEC_OK);
-  EXPECT_EQ(out.dwRowAlign, e.rowAlign ? e.rowAlign : 4u);
+  EXPECT_EQ(DWORD(out.dwRowAlign), e.rowAlign ? e.rowAlign : 4u);
   const Kernels& k = Bt601Kernels(!(e.flags & 0x100));
   const bool premultiply = (e.flags & 8) && bpp == 4 && e.alphaMode == 0;
   const int64_t pairs = e.width / 2;
@@ -224,7 +224,7 @@ TEST_F(UyvyConvert, ScratchRowThatCannotBeHad) {
   ZelkuFailAllocation(0);
   EXPECT_EQ(frame, nullptr);
   EXPECT_TRUE(allocator_.sizes.empty()) << "no output frame without a scratch row";
-  EXPECT_EQ(out.dwRowAlign, 0u);
+  EXPECT_EQ(DWORD(out.dwRowAlign), 0u);
   EXPECT_EQ(ZelkuLiveBlocks(), live);
 
   allocator_.refuse = true;  // the output frame: the scratch row goes back
