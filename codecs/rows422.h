@@ -46,24 +46,33 @@ void RowFilterTo422_Ref(const BYTE* limitC, const BYTE* scratch, BYTE* dst, int6
 // Black groups: 0x80, 0x10, 0x80, 0x10.
 void RowBlank422(BYTE* dst, int64_t pairs);
 
-// Whether the fast rows may replace the reference ones for these tables.
+// Whether the fast rows may replace the reference ones for these tables, and
+// the object's 16.16 tables laid out for them: for each 8-bit index the
+// entries that go into one pixel's three sums side by side, so that one
+// vector load fetches them (the same values, only placed differently).
 struct FastRows {
   bool decode = false;  // Row422ToBgra_Fast
   bool encode = false;  // RowBgraTo422_Fast, RowBgraToScratch_Fast
   int yLow = 0, yHigh = 255, cLow = 0, cHigh = 255;  // the clamps pLimitY and pLimitC stand for
+  int32_t fromCb[256][4];  // decoding: pCbToB, pCbToG, 0, 0
+  int32_t fromCr[256][4];  // 0, pCrToG, pCrToR, 0
+  int32_t fromY[256][4];   // pYToRGB three times, 0
+  int32_t fromR[256][4];   // encoding: T0, T3, T6, 0 (the Y, Cb and Cr parts of R)
+  int32_t fromG[256][4];   // T1, T4, T7, 0
+  int32_t fromB[256][4];   // T2, T5, T8, 0
 };
 FastRows FastRowsFor(const Kernels& k);
 // Whether the processor runs the fast rows at all.
 bool FastRowsAvailable();
 
 // 32-bit BGR only, no premultiplication; the rows' bytes equal the reference's.
-void Row422ToBgra_Fast(const Kernels& k, const BYTE* src, BYTE* dst, int64_t pairs);
+void Row422ToBgra_Fast(const Kernels& k, const FastRows& fast, const BYTE* src, BYTE* dst, int64_t pairs);
 void RowBgraTo422_Fast(const Kernels& k, const FastRows& fast, const BYTE* src, BYTE* dst, int64_t pairs);
 void RowBgraToScratch_Fast(const Kernels& k, const FastRows& fast, const BYTE* src, BYTE* scratch, int64_t pixels);
 
 // What the walkers call: the fast row when `fast` allows it, else the reference.
 inline void Row422ToBgr(const Kernels& k, const FastRows& fast, const BYTE* src, BYTE* dst, int64_t pairs, int bpp) {
-  if (bpp == 4 && fast.decode) Row422ToBgra_Fast(k, src, dst, pairs);
+  if (bpp == 4 && fast.decode) Row422ToBgra_Fast(k, fast, src, dst, pairs);
   else Row422ToBgr_Ref(k, src, dst, pairs, bpp);
 }
 inline void RowBgrTo422(const Kernels& k, const FastRows& fast, const BYTE* src, BYTE* dst, int64_t pairs, int bpp,

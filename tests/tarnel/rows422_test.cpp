@@ -65,7 +65,7 @@ TEST(Rows422, FastRowsEqualThePlainRows) {
         if (round == 1) std::fill(bgra.begin(), bgra.end(), 0);
         std::vector<BYTE> a(size_t(pairs * 8) + 1, 0xEE), b = a;
         Row422ToBgr_Ref(k, groups.data(), a.data(), pairs, 4);
-        Row422ToBgra_Fast(k, groups.data(), b.data(), pairs);
+        Row422ToBgra_Fast(k, fast, groups.data(), b.data(), pairs);
         ASSERT_EQ(a, b) << "decode, " << pairs << " groups";
         std::vector<BYTE> c(size_t(pairs * 4) + 1, 0xEE), d = c;
         RowBgrTo422_Ref(k, bgra.data(), c.data(), pairs, 4, false);
@@ -88,7 +88,7 @@ TEST(Rows422, FastRowsStayInsideTheirRows) {
     GuardedBlock groups(size_t(pairs * 4)), bgra(size_t(pairs * 8)), out8(size_t(pairs * 8)), out4(size_t(pairs * 4));
     std::memset(groups.data(), 0x50, groups.size());
     std::memset(bgra.data(), 0x90, bgra.size());
-    Row422ToBgra_Fast(k, groups.data(), out8.data(), pairs);
+    Row422ToBgra_Fast(k, fast, groups.data(), out8.data(), pairs);
     RowBgraTo422_Fast(k, fast, bgra.data(), out4.data(), pairs);
     RowBgraToScratch_Fast(k, fast, bgra.data(), out8.data(), pairs * 2);
   }
