@@ -80,7 +80,7 @@ void EncodeFiltered(benchmark::State& state, bool fast) {
   for (auto _ : state) {
     for (int y = 0; y < kHeight; ++y) {
       RowBgrToScratch(k, rows, &f.bgra[size_t(y) * kWidth * 4], scratch.data(), kWidth, 4, false);
-      RowFilterTo422_Ref(k.limitC, scratch.data(), &f.out[size_t(y) * kWidth * 2], kWidth / 2);
+      RowFilterTo422(k, rows, scratch.data(), &f.out[size_t(y) * kWidth * 2], kWidth / 2);
     }
     benchmark::ClobberMemory();
   }

@@ -184,12 +184,17 @@ FastRows FastRowsFor(const Kernels& k) {
   const Range ys = EncodeRange(k.t, 0), cbs = EncodeRange(k.t, 3), crs = EncodeRange(k.t, 6);
   // A pair's chroma sum spans twice the range; its shift by 17 reaches the
   // same indices as one pixel's shift by 16.
-  int cLow = 0, cHigh = 0, crLow = 0, crHigh = 0;
+  int cLow = 0, cHigh = 0, crLow = 0, crHigh = 0, filterLow = 0, filterHigh = 0;
   fast.encode = FitsInt32(ys) && FitsInt32({2 * cbs.lo, 2 * cbs.hi}) && FitsInt32({2 * crs.lo, 2 * crs.hi}) &&
                 ClampsOver(k.limitY, ys.lo >> 16, ys.hi >> 16, &low, &high) &&
                 ClampsOver(k.limitC, cbs.lo >> 16, cbs.hi >> 16, &cLow, &cHigh) &&
                 ClampsOver(k.limitC, crs.lo >> 16, crs.hi >> 16, &crLow, &crHigh) && cLow == crLow &&
                 cHigh == crHigh;
+  fast.filter = ClampsOver(k.limitC, 0, 255, &filterLow, &filterHigh);
+  if (fast.filter) {
+    fast.fLow = filterLow;
+    fast.fHigh = filterHigh;
+  }
   if (fast.encode) {
     fast.yLow = low;
     fast.yHigh = high;
@@ -292,6 +297,54 @@ TARNEL_SSE2 void RowBgraToScratch_Fast(const Kernels& k, const FastRows& f, cons
   RowBgrToScratch_Ref(k, src, scratch, pixels - i, 4, false);
 }
 
+TARNEL_SSE2 void RowFilterTo422_Fast(const Kernels& k, const FastRows& f, const BYTE* s, BYTE* dst, int64_t pairs) {
+  if (pairs < 6) return RowFilterTo422_Ref(k.limitC, s, dst, pairs);
+  // The first group, then the middle ones four at a time, then the rest.
+  RowFilterTo422_Ref(k.limitC, s, dst, 1);
+  dst += 4;
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i low = _mm_set1_epi16(short(f.fLow)), high = _mm_set1_epi16(short(f.fHigh));
+  const __m128i chroma = _mm_setr_epi16(-1, 0, -1, 0, 0, 0, 0, 0), left = _mm_setr_epi16(0, -1, 0, 0, 0, 0, 0, 0),
+                right = _mm_setr_epi16(0, 0, 0, -1, 0, 0, 0, 0);
+  auto at = [&](int64_t pixel) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * pixel)); };
+  int64_t g = 1;
+  // Group g reads pixels 2g - 1 to 2g + 1; four groups read up to pixel 2g + 8,
+  // inside the row while g + 3 is a middle group.
+  for (; g + 4 <= pairs - 1; g += 4, dst += 16) {
+    const int64_t x = 2 * g;
+    __m128i group[4];
+    for (int h = 0; h < 2; ++h) {  // pixels x + 4h .. x + 4h + 3
+      const __m128i l = at(x + 4 * h - 1), m = at(x + 4 * h), r = at(x + 4 * h + 1);
+      for (int q = 0; q < 2; ++q) {  // the pixel pair x + 4h + 2q, + 1
+        const __m128i lw = q ? _mm_unpackhi_epi8(l, zero) : _mm_unpacklo_epi8(l, zero);
+        const __m128i mw = q ? _mm_unpackhi_epi8(m, zero) : _mm_unpacklo_epi8(m, zero);
+        const __m128i rw = q ? _mm_unpackhi_epi8(r, zero) : _mm_unpacklo_epi8(r, zero);
+        __m128i sum = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(lw, rw), _mm_add_epi16(mw, mw)), 2);
+        sum = _mm_min_epi16(_mm_max_epi16(sum, low), high);
+        // Cb, Y0, Cr, Y1 from the filtered left pixel and both lumas.
+        const __m128i c = _mm_and_si128(_mm_shufflelo_epi16(sum, _MM_SHUFFLE(3, 2, 0, 1)), chroma);
+        const __m128i y0 = _mm_and_si128(_mm_shufflelo_epi16(mw, _MM_SHUFFLE(3, 2, 0, 1)), left);
+        const __m128i y1 = _mm_and_si128(_mm_srli_si128(mw, 2), right);
+        group[2 * h + q] = _mm_or_si128(c, _mm_or_si128(y0, y1));
+      }
+    }
+    const __m128i bytes =
+        _mm_packus_epi16(_mm_unpacklo_epi64(group[0], group[1]), _mm_unpacklo_epi64(group[2], group[3]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), bytes);
+  }
+  // The remaining middle groups and the last one, as the plain row does them.
+  for (; g < pairs; ++g, dst += 4) {
+    const int64_t x = 2 * g;
+    for (int c = 1; c <= 2; ++c) {
+      const BYTE* v = s + 4 * x + c;
+      const int sum = g == pairs - 1 ? 3 * v[0] + v[-4] : v[-4] + 2 * v[0] + v[4];
+      dst[c == 1 ? 0 : 2] = k.limitC[sum >> 2];
+    }
+    dst[1] = s[4 * x];
+    dst[3] = s[4 * x + 4];
+  }
+}
+
 #else  // no fast rows: FastRowsFor never allows them
 
 void Row422ToBgra_Fast(const Kernels& k, const FastRows&, const BYTE* src, BYTE* dst, int64_t pairs) {
@@ -302,6 +355,9 @@ void RowBgraTo422_Fast(const Kernels& k, const FastRows&, const BYTE* src, BYTE*
 }
 void RowBgraToScratch_Fast(const Kernels& k, const FastRows&, const BYTE* src, BYTE* scratch, int64_t pixels) {
   RowBgrToScratch_Ref(k, src, scratch, pixels, 4, false);
+}
+void RowFilterTo422_Fast(const Kernels& k, const FastRows&, const BYTE* scratch, BYTE* dst, int64_t pairs) {
+  RowFilterTo422_Ref(k.limitC, scratch, dst, pairs);
 }
 
 #endif

@@ -53,7 +53,9 @@ void RowBlank422(BYTE* dst, int64_t pairs);
 struct FastRows {
   bool decode = false;  // Row422ToBgra_Fast
   bool encode = false;  // RowBgraTo422_Fast, RowBgraToScratch_Fast
+  bool filter = false;  // RowFilterTo422_Fast: pLimitC a clamp over 0..255
   int yLow = 0, yHigh = 255, cLow = 0, cHigh = 255;  // the clamps pLimitY and pLimitC stand for
+  int fLow = 0, fHigh = 255;                         // and pLimitC over the filter's 0..255
   int32_t fromCb[256][4];  // decoding: pCbToB, pCbToG, 0, 0
   int32_t fromCr[256][4];  // 0, pCrToG, pCrToR, 0
   int32_t fromY[256][4];   // pYToRGB three times, 0
@@ -69,6 +71,7 @@ bool FastRowsAvailable();
 void Row422ToBgra_Fast(const Kernels& k, const FastRows& fast, const BYTE* src, BYTE* dst, int64_t pairs);
 void RowBgraTo422_Fast(const Kernels& k, const FastRows& fast, const BYTE* src, BYTE* dst, int64_t pairs);
 void RowBgraToScratch_Fast(const Kernels& k, const FastRows& fast, const BYTE* src, BYTE* scratch, int64_t pixels);
+void RowFilterTo422_Fast(const Kernels& k, const FastRows& fast, const BYTE* scratch, BYTE* dst, int64_t pairs);
 
 // What the walkers call: the fast row when `fast` allows it, else the reference.
 inline void Row422ToBgr(const Kernels& k, const FastRows& fast, const BYTE* src, BYTE* dst, int64_t pairs, int bpp) {
@@ -84,6 +87,10 @@ inline void RowBgrToScratch(const Kernels& k, const FastRows& fast, const BYTE* 
                             int bpp, bool premultiply) {
   if (bpp == 4 && !premultiply && fast.encode) RowBgraToScratch_Fast(k, fast, src, scratch, pixels);
   else RowBgrToScratch_Ref(k, src, scratch, pixels, bpp, premultiply);
+}
+inline void RowFilterTo422(const Kernels& k, const FastRows& fast, const BYTE* scratch, BYTE* dst, int64_t pairs) {
+  if (fast.filter) RowFilterTo422_Fast(k, fast, scratch, dst, pairs);
+  else RowFilterTo422_Ref(k.limitC, scratch, dst, pairs);
 }
 
 }  // namespace tarnel

@@ -109,14 +109,14 @@ LONG CTarnelYVY::Compress(const YUVBMINFOHEADER* in, const void* inFrame, YUVBMI
     if (pairs == 0) return CODEC_OK;
     const BYTE* src = static_cast<const BYTE*>(inFrame);
     const Kernels k(*this);
-    const FastRows fast = yuv ? FastRows() : FastRowsFor(k);
+    const FastRows fast = FastRowsFor(k);
     for (int64_t i = 0; i < rows; ++i, dst += outRow) {
       const BYTE* row = src + (host.first + i * host.step) * inStride;
       const BYTE* filtered = scratch;
       if (!yuv) RowBgrToScratch(k, fast, row, scratch, pixels, bpp, premultiply);
       else if (bpp == 4 && !premultiply) filtered = row;  // already Y, Cb, Cr, alpha
       else Row444ToScratch_Ref(row, scratch, pixels, bpp, premultiply);
-      RowFilterTo422_Ref(k.limitC, filtered, dst, pairs);
+      RowFilterTo422(k, fast, filtered, dst, pairs);
     }
     return CODEC_OK;
   });

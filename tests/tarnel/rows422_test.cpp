@@ -13,13 +13,14 @@ using namespace tarnel;
 
 // Widths of the conversion tests' frames, and the lengths around the fast
 // rows' steps of four groups.
-const int64_t kPairs[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 16, 18, 31, 32, 33, 180, 359, 360};
+const int64_t kPairs[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 16, 18, 31, 32, 33, 180, 359, 360};
 
 TEST(Rows422, FastRowsAreTakenForTheConverterTables) {
   for (bool limit : {true, false}) {
     const FastRows fast = FastRowsFor(Bt601Kernels(limit));
     EXPECT_EQ(fast.decode, FastRowsAvailable());
     EXPECT_EQ(fast.encode, FastRowsAvailable());
+    EXPECT_EQ(fast.filter, FastRowsAvailable());
     if (fast.encode) {  // BT.601 sums stay inside the studio range: either way the same clamps
       EXPECT_EQ(fast.yLow, 16);
       EXPECT_EQ(fast.yHigh, 235);
@@ -48,6 +49,7 @@ TEST(Rows422, FastRowsStandAsideForTablesThatAreNoClamps) {
   spoilt = k;
   spoilt.limitC = limitC.data() - low;
   EXPECT_FALSE(FastRowsFor(spoilt).encode);
+  EXPECT_FALSE(FastRowsFor(spoilt).filter);
 }
 
 TEST(Rows422, FastRowsEqualThePlainRows) {
@@ -75,6 +77,12 @@ TEST(Rows422, FastRowsEqualThePlainRows) {
         RowBgrToScratch_Ref(k, bgra.data(), e.data(), pairs * 2, 4, false);
         RowBgraToScratch_Fast(k, fast, bgra.data(), f.data(), pairs * 2);
         ASSERT_EQ(e, f) << "scratch, " << pairs * 2 << " pixels";
+        // The filter, on scratch rows of every kind (the fourth byte is an
+        // alpha when a 4:4:4 input row serves as one).
+        std::vector<BYTE> g(size_t(pairs * 4) + 1, 0xEE), h = g;
+        RowFilterTo422_Ref(k.limitC, bgra.data(), g.data(), pairs);
+        RowFilterTo422_Fast(k, fast, bgra.data(), h.data(), pairs);
+        ASSERT_EQ(g, h) << "filter, " << pairs << " groups";
       }
     }
   }
@@ -91,6 +99,7 @@ TEST(Rows422, FastRowsStayInsideTheirRows) {
     Row422ToBgra_Fast(k, fast, groups.data(), out8.data(), pairs);
     RowBgraTo422_Fast(k, fast, bgra.data(), out4.data(), pairs);
     RowBgraToScratch_Fast(k, fast, bgra.data(), out8.data(), pairs * 2);
+    RowFilterTo422_Fast(k, fast, bgra.data(), out4.data(), pairs);
   }
 }
 
