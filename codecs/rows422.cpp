@@ -238,6 +238,11 @@ TARNEL_SSE2 inline __m128i Sums(const FastRows& f, const BYTE* px) {
   return _mm_add_epi32(_mm_add_epi32(Load(f.fromR[px[2]]), Load(f.fromG[px[1]])), Load(f.fromB[px[0]]));
 }
 
+// Four scratch pixels from pixel `pixel` on.
+TARNEL_SSE2 inline __m128i Pixels(const BYTE* scratch, int64_t pixel) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(scratch + 4 * pixel));
+}
+
 }  // namespace
 
 TARNEL_SSE2 void Row422ToBgra_Fast(const Kernels& k, const FastRows& f, const BYTE* src, BYTE* dst, int64_t pairs) {
@@ -306,7 +311,6 @@ TARNEL_SSE2 void RowFilterTo422_Fast(const Kernels& k, const FastRows& f, const 
   const __m128i low = _mm_set1_epi16(short(f.fLow)), high = _mm_set1_epi16(short(f.fHigh));
   const __m128i chroma = _mm_setr_epi16(-1, 0, -1, 0, 0, 0, 0, 0), left = _mm_setr_epi16(0, -1, 0, 0, 0, 0, 0, 0),
                 right = _mm_setr_epi16(0, 0, 0, -1, 0, 0, 0, 0);
-  auto at = [&](int64_t pixel) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * pixel)); };
   int64_t g = 1;
   // Group g reads pixels 2g - 1 to 2g + 1; four groups read up to pixel 2g + 8,
   // inside the row while g + 3 is a middle group.
@@ -314,7 +318,7 @@ TARNEL_SSE2 void RowFilterTo422_Fast(const Kernels& k, const FastRows& f, const 
     const int64_t x = 2 * g;
     __m128i group[4];
     for (int h = 0; h < 2; ++h) {  // pixels x + 4h .. x + 4h + 3
-      const __m128i l = at(x + 4 * h - 1), m = at(x + 4 * h), r = at(x + 4 * h + 1);
+      const __m128i l = Pixels(s, x + 4 * h - 1), m = Pixels(s, x + 4 * h), r = Pixels(s, x + 4 * h + 1);
       for (int q = 0; q < 2; ++q) {  // the pixel pair x + 4h + 2q, + 1
         const __m128i lw = q ? _mm_unpackhi_epi8(l, zero) : _mm_unpacklo_epi8(l, zero);
         const __m128i mw = q ? _mm_unpackhi_epi8(m, zero) : _mm_unpacklo_epi8(m, zero);
