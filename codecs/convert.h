@@ -41,6 +41,20 @@ inline int64_t PaddedRow(int64_t rowBytes, DWORD rowAlign) {
   return (rowBytes + rowAlign - 1) / rowAlign * rowAlign;
 }
 
+// Whether `count` rows of `bytes` bytes each lie inside a buffer of `size`
+// bytes: row i begins at byte base + i * pitch, for i = first, first + step,
+// ... (step may be negative). Rows of no bytes touch nothing and always fit.
+inline bool RowsInside(int64_t base, int64_t first, int64_t step, int64_t count, int64_t pitch, int64_t bytes,
+                       int64_t size) {
+  if (count <= 0 || bytes <= 0) return true;
+  int64_t last, at0, at1, span0, span1, end;
+  if (__builtin_mul_overflow(step, count - 1, &last) || __builtin_add_overflow(first, last, &last)) return false;
+  if (__builtin_mul_overflow(first, pitch, &span0) || __builtin_mul_overflow(last, pitch, &span1)) return false;
+  if (__builtin_add_overflow(base, span0, &at0) || __builtin_add_overflow(base, span1, &at1)) return false;
+  const int64_t low = at0 < at1 ? at0 : at1, high = at0 < at1 ? at1 : at0;
+  return low >= 0 && !__builtin_add_overflow(high, bytes, &end) && end <= size;
+}
+
 // Sets the output-frame pointer to null, allocates output->biSizeImage bytes
 // from the host and stores the block through the pointer; null when the host
 // has none.

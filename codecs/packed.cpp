@@ -2,7 +2,7 @@
 // implementation serves the three classes (their messages all carry the name
 // Cccir601Packed); the extended one stores 720-wide pictures of 486 and 576
 // lines in frames of 512 and 608 rows, the ITU 709 one labels its frames with
-// colour space 2. Negotiation; the conversions come with the pixel kernels.
+// colour space 2. Negotiation; the conversions are in packed_convert.cpp.
 #include "format.h"
 #include "guard.h"
 
@@ -164,34 +164,4 @@ LONG Cccir601Packed::DecompressBegin(const YUVBMINFOHEADER* in, const YUVBMINFOH
     *Require(started) = 1;
     return OnBegin();
   });
-}
-
-// The conversions come with the pixel kernels.
-LONG Cccir601Packed::Decompress(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                                IFrameAllocator*, DWORD) {
-  return CODEC_E_NOTIMPL;
-}
-LONG Cccir601Packed::Compress(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                              IFrameAllocator*, DWORD) {
-  return CODEC_E_NOTIMPL;
-}
-LONG Cccir601Packed::DecompressToBGR(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                                     IFrameAllocator*) {
-  return CODEC_E_NOTIMPL;
-}
-LONG Cccir601Packed::DecompressToBGRHalf(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**,
-                                         const DWORD*, IFrameAllocator*) {
-  return CODEC_E_NOTIMPL;
-}
-LONG Cccir601Packed::DecompressToYUV(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                                     IFrameAllocator*) {
-  return CODEC_E_NOTIMPL;
-}
-LONG Cccir601Packed::CompressFromBGR(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                                     IFrameAllocator*) {
-  return CODEC_E_NOTIMPL;
-}
-LONG Cccir601Packed::CompressFromYUV(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                                     IFrameAllocator*) {
-  return CODEC_E_NOTIMPL;
 }

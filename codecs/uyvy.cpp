@@ -1,5 +1,5 @@
 // CTarnelYVY: progressive interleaved 4:2:2 under the FourCC UYVY, for 486-
-// and 576-line frames. Negotiation; the conversions come with the pixel kernels.
+// and 576-line frames. Negotiation; the conversions are in uyvy_convert.cpp.
 #include "format.h"
 #include "guard.h"
 
@@ -80,14 +80,4 @@ LONG CTarnelYVY::CompressGetFormat(const YUVBMINFOHEADER* in, YUVBMINFOHEADER** 
     h.biSizeImage = DWORD(size);
     return Deliver(h, kYuvHeader, out, allocator, kClass, TEXT("CompressGetFormat"));
   });
-}
-
-// The conversions come with the pixel kernels.
-LONG CTarnelYVY::Decompress(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                            IFrameAllocator*, DWORD) {
-  return CODEC_E_NOTIMPL;
-}
-LONG CTarnelYVY::Compress(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                          IFrameAllocator*, DWORD) {
-  return CODEC_E_NOTIMPL;
 }
