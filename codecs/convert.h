@@ -41,6 +41,17 @@ inline int64_t PaddedRow(int64_t rowBytes, DWORD rowAlign) {
   return (rowBytes + rowAlign - 1) / rowAlign * rowAlign;
 }
 
+// Whether n rows of rowBytes bytes, the first at byte `first` of a frame and
+// each next one `step` bytes on (step may be negative), all lie inside the
+// frame's `size` bytes. No rows, or rows of no bytes, touch nothing.
+inline bool RowsInside(int64_t first, int64_t step, int64_t n, int64_t rowBytes, int64_t size) {
+  if (n <= 0 || rowBytes <= 0) return true;
+  int64_t span, last;
+  if (__builtin_mul_overflow(n - 1, step, &span) || __builtin_add_overflow(first, span, &last)) return false;
+  const int64_t low = first < last ? first : last, high = first < last ? last : first;
+  return low >= 0 && high <= size - rowBytes;
+}
+
 // Sets the output-frame pointer to null, allocates output->biSizeImage bytes
 // from the host and stores the block through the pointer; null when the host
 // has none.

@@ -1,0 +1,172 @@
+#include "rows_planar.h"
+
+#include <cstring>
+
+#include "rows_avx2.h"
+
+namespace tarnel {
+
+void PlanesToBgrRow_C(const Kernels& k, ConstPlaneRow src, BYTE* dst, int bpp, int pairs) {
+  for (int i = 0; i < pairs; ++i) {
+    const BYTE cb = src.cb[i], cr = src.cr[i];
+    for (int half = 0; half < 2; ++half) {
+      const int x = 2 * i + half;
+      k.Decode(src.y[x], cb, cr, dst);
+      if (bpp == 4) dst[3] = src.a ? src.a[x] : 255;
+      dst += bpp;
+    }
+  }
+}
+
+namespace {
+// One host pixel's colours and alpha, premultiplied when asked.
+inline BYTE AlphaOf(const BYTE* p, int bpp, AlphaUse use) { return bpp == 4 && use.fromPixel ? p[3] : 255; }
+inline void Colours(const BYTE* p, BYTE a, bool premultiply, BYTE* bgr) {
+  for (int c = 0; c < 3; ++c) bgr[c] = premultiply ? Premultiply(p[c], a) : p[c];
+}
+}  // namespace
+
+void BgrToPlanesRow_C(const Kernels& k, const BYTE* src, int bpp, AlphaUse alpha, PlaneRow dst, int pairs) {
+  for (int i = 0; i < pairs; ++i) {
+    const BYTE* p0 = src + 2 * i * bpp;
+    const BYTE* p1 = p0 + bpp;
+    const BYTE a0 = AlphaOf(p0, bpp, alpha), a1 = AlphaOf(p1, bpp, alpha);
+    BYTE c0[3], c1[3];
+    Colours(p0, a0, alpha.premultiply, c0);
+    Colours(p1, a1, alpha.premultiply, c1);
+    k.EncodePair(c0, c1, &dst.y[2 * i], &dst.y[2 * i + 1], &dst.cb[i], &dst.cr[i]);
+    if (dst.a) {
+      dst.a[2 * i] = a0;
+      dst.a[2 * i + 1] = a1;
+    }
+  }
+}
+
+void YuvToPlanesRow_C(const Kernels& k, const BYTE* src, int bpp, AlphaUse alpha, PlaneRow dst, int pairs) {
+  for (int i = 0; i < pairs; ++i) {
+    BYTE px[2][3], a[2];
+    for (int half = 0; half < 2; ++half) {
+      const BYTE* p = src + (2 * i + half) * bpp;
+      a[half] = AlphaOf(p, bpp, alpha);
+      std::memcpy(px[half], p, 3);
+      if (alpha.premultiply) PremultiplyYuv(px[half], a[half]);
+    }
+    dst.y[2 * i] = px[0][0];
+    dst.y[2 * i + 1] = px[1][0];
+    dst.cb[i] = k.limitC[ChromaMeanUp(px[0][1], px[1][1])];
+    dst.cr[i] = k.limitC[ChromaMeanUp(px[0][2], px[1][2])];
+    if (dst.a) {
+      dst.a[2 * i] = a[0];
+      dst.a[2 * i + 1] = a[1];
+    }
+  }
+}
+
+void PlanesToYuvRow_C(ConstPlaneRow src, BYTE* dst, int bpp, int pairs) {
+  for (int i = 0; i < pairs; ++i) {
+    for (int half = 0; half < 2; ++half) {
+      const int x = 2 * i + half;
+      dst[0] = src.y[x];
+      dst[1] = half ? 0 : src.cb[i];
+      dst[2] = half ? 0 : src.cr[i];
+      if (bpp == 4) dst[3] = src.a ? src.a[x] : 255;
+      dst += bpp;
+    }
+  }
+}
+
+bool FastRowsAvailable() {
+#ifdef TARNEL_AVX2
+  static const bool avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return avx2;
+#else
+  return false;
+#endif
+}
+
+#ifdef TARNEL_AVX2
+namespace {
+using namespace avx2;
+
+AVX2 void PlanesToBgr32Row_AVX2(const Kernels& k, ConstPlaneRow src, BYTE* dst, int pairs) {
+  const __m256i opaque = _mm256_set1_epi32(255);
+  int i = 0;
+  for (; i + 4 <= pairs; i += 4) {
+    const __m256i l = Gather(k.yToRGB, Widen8(src.y + 2 * i));
+    const __m128i cb = Widen4(src.cb + i), cr = Widen4(src.cr + i);
+    const __m256i toB = Twice(Gather4(k.cbToB, cb)), toR = Twice(Gather4(k.crToR, cr));
+    const __m256i toG = Twice(_mm_add_epi32(Gather4(k.cbToG, cb), Gather4(k.crToG, cr)));
+    // (l + cbToG + crToG) in the kernel's order: the same sum in 32-bit lanes.
+    const __m256i b = Clamp(_mm256_srai_epi32(_mm256_add_epi32(l, toB), 16), 0, 255);
+    const __m256i g = Clamp(_mm256_srai_epi32(_mm256_add_epi32(l, toG), 16), 0, 255);
+    const __m256i r = Clamp(_mm256_srai_epi32(_mm256_add_epi32(l, toR), 16), 0, 255);
+    const __m256i a = src.a ? Widen8(src.a + 2 * i) : opaque;
+    const __m256i px = _mm256_or_si256(_mm256_or_si256(b, _mm256_slli_epi32(g, 8)),
+                                       _mm256_or_si256(_mm256_slli_epi32(r, 16), _mm256_slli_epi32(a, 24)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8 * i), px);
+  }
+  const ConstPlaneRow rest = {src.y + 2 * i, src.cb + i, src.cr + i, src.a ? src.a + 2 * i : nullptr};
+  PlanesToBgrRow_C(k, rest, dst + 8 * i, 4, pairs - i);
+}
+
+AVX2 void Bgr32ToPlanesRow_AVX2(const Kernels& k, const Clamps& c, const BYTE* src, AlphaUse alpha, PlaneRow dst,
+                                int pairs) {
+  const __m256i byte = _mm256_set1_epi32(0xFF), opaque = _mm256_set1_epi32(255);
+  const LONG* t = k.t;
+  int i = 0;
+  for (; i + 4 <= pairs; i += 4) {
+    const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * i));
+    __m256i b = _mm256_and_si256(px, byte);
+    __m256i g = _mm256_and_si256(_mm256_srli_epi32(px, 8), byte);
+    __m256i r = _mm256_and_si256(_mm256_srli_epi32(px, 16), byte);
+    const __m256i a = alpha.fromPixel ? _mm256_srli_epi32(px, 24) : opaque;
+    if (alpha.premultiply) {
+      b = Premultiplied(b, a);
+      g = Premultiplied(g, a);
+      r = Premultiplied(r, a);
+    }
+    const __m256i sy = _mm256_add_epi32(_mm256_add_epi32(Gather(t, r), Gather(t + 256, g)), Gather(t + 512, b));
+    const __m256i scb =
+        _mm256_add_epi32(_mm256_add_epi32(Gather(t + 768, r), Gather(t + 1024, g)), Gather(t + 1280, b));
+    const __m256i scr =
+        _mm256_add_epi32(_mm256_add_epi32(Gather(t + 1536, r), Gather(t + 1792, g)), Gather(t + 2048, b));
+    const __m256i y = Clamp(_mm256_srai_epi32(sy, 16), c.yLow, c.yHigh);
+    // Adjacent lanes summed: [cb01 cb23 cr01 cr23 | cb45 cb67 cr45 cr67], then cb first.
+    __m256i ch = Clamp(_mm256_srai_epi32(_mm256_hadd_epi32(scb, scr), 17), c.cLow, c.cHigh);
+    ch = _mm256_permutevar8x32_epi32(ch, _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7));
+    Store8(dst.y + 2 * i, y);
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(ch, ch), _mm256_packs_epi32(ch, ch));
+    const uint32_t cb = uint32_t(_mm_cvtsi128_si32(_mm256_castsi256_si128(bytes)));
+    const uint32_t cr = uint32_t(_mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1)));
+    std::memcpy(dst.cb + i, &cb, 4);
+    std::memcpy(dst.cr + i, &cr, 4);
+    if (dst.a) Store8(dst.a + 2 * i, a);
+  }
+  const PlaneRow rest = {dst.y + 2 * i, dst.cb + i, dst.cr + i, dst.a ? dst.a + 2 * i : nullptr};
+  BgrToPlanesRow_C(k, src + 8 * i, 4, alpha, rest, pairs - i);
+}
+
+}  // namespace
+#endif
+
+void PlanesToBgrRow(const Kernels& k, const Clamps& c, ConstPlaneRow src, BYTE* dst, int bpp, int pairs) {
+#ifdef TARNEL_AVX2
+  if (bpp == 4 && c.decode && FastRowsAvailable()) return PlanesToBgr32Row_AVX2(k, src, dst, pairs);
+#endif
+  (void)c;
+  PlanesToBgrRow_C(k, src, dst, bpp, pairs);
+}
+
+void BgrToPlanesRow(const Kernels& k, const Clamps& c, const BYTE* src, int bpp, AlphaUse alpha, PlaneRow dst,
+                    int pairs) {
+#ifdef TARNEL_AVX2
+  if (bpp == 4 && c.encode && FastRowsAvailable()) return Bgr32ToPlanesRow_AVX2(k, c, src, alpha, dst, pairs);
+#endif
+  (void)c;
+  BgrToPlanesRow_C(k, src, bpp, alpha, dst, pairs);
+}
+
+}  // namespace tarnel
