@@ -118,7 +118,6 @@ LONG PrepareEncode(const YUVBMINFOHEADER* in, const void* frame, const YUVBMINFO
                    Encoding& e) {
   Require(in);
   Require(out);
-  Require(frame);
   e.bpp = BytesPerPixel(in);
   if (!e.bpp || !Rgb24or32(out->biBitCount)) return CODEC_E_FORMAT;
   const Planes& p = e.planes;
@@ -129,6 +128,7 @@ LONG PrepareEncode(const YUVBMINFOHEADER* in, const void* frame, const YUVBMINFO
   if (!e.host.Inside(2 * int64_t(p.pairs) * e.bpp, Readable(in, FrameBytes(in->biHeight, stride))) ||
       !p.Inside(0, p.alpha, size) || !p.Inside(size / 2, p.alpha, size))
     return CODEC_E_FORMAT;
+  Require(frame);
   return CODEC_OK;
 }
 
