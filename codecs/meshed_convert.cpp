@@ -83,9 +83,9 @@ LONG Cccir601Meshed::Compress(const YUVBMINFOHEADER* in, const void* frame, YUVB
         return CODEC_E_FORMAT;
     }
     const BYTE* src = static_cast<const BYTE*>(Require(frame));
-    if (out->dwRowAlign == 0) out->dwRowAlign = 4;
     BYTE* dst = AllocateFrame(allocator, out, result);
     if (!dst) return CODEC_E_UNEXPECTED;
+    if (out->dwRowAlign == 0) out->dwRowAlign = 4;
     const Kernels k(*this);
     const Clamps c = CheckClamps(k);
     for (int f = 0; f < fields; ++f)

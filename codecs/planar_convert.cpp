@@ -40,7 +40,8 @@ struct Planes {
   int64_t cbAt() const { return rows * yrow; }
   int64_t crAt() const { return rows * (yrow + crow); }
   int64_t aAt() const { return rows * (yrow + 2 * crow); }
-  int64_t field() const { return rows * (yrow + 2 * crow + (alpha ? yrow : 0)); }
+  // The bytes of one picture line in all planes.
+  int64_t line() const { return yrow + 2 * crow + (alpha ? yrow : 0); }
 
   // Whether the planes of the field at `base` that a conversion touches (the
   // alpha plane only when `withAlpha`) lie inside `size` bytes.
@@ -96,7 +97,9 @@ LONG PrepareDecode(const YUVBMINFOHEADER* in, const void* frame, const YUVBMINFO
   if (!d.bpp) return CODEC_E_FORMAT;
   const Planes& p = d.planes;
   d.host = {p.rows, in->biHeight, in->biHeight >= 0, Stride(out->biWidth, out->biBitCount)};
-  const int64_t readable = Readable(in, 2 * p.field()), second = SecondField(in, 2 * p.field());
+  // Without a size the frame is what its layout needs: abs(height) lines.
+  const int64_t layout = FrameBytes(in->biHeight, p.line());
+  const int64_t readable = Readable(in, layout), second = SecondField(in, layout);
   const bool alpha = p.alpha && d.bpp == 4;
   if (!p.Inside(0, alpha, readable) || !p.Inside(second, alpha, readable) ||
       !d.host.Inside(2 * int64_t(p.pairs) * d.bpp, out->biSizeImage))

@@ -91,22 +91,42 @@ bool FastRowsAvailable() {
 namespace {
 using namespace avx2;
 
+// Eight pixels of B, G, R, A from their luma and the chroma sums of their pairs.
+AVX2 inline void Bgr32Of(const Kernels& k, __m256i y, __m256i toB, __m256i toG, __m256i toR, __m256i a, BYTE* dst) {
+  const __m256i l = Gather(k.yToRGB, y);
+  // (l + cbToG + crToG) in the kernel's order: the same sum in 32-bit lanes.
+  const __m256i b = Clamp(_mm256_srai_epi32(_mm256_add_epi32(l, toB), 16), 0, 255);
+  const __m256i g = Clamp(_mm256_srai_epi32(_mm256_add_epi32(l, toG), 16), 0, 255);
+  const __m256i r = Clamp(_mm256_srai_epi32(_mm256_add_epi32(l, toR), 16), 0, 255);
+  const __m256i px = _mm256_or_si256(_mm256_or_si256(b, _mm256_slli_epi32(g, 8)),
+                                     _mm256_or_si256(_mm256_slli_epi32(r, 16), _mm256_slli_epi32(a, 24)));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), px);
+}
+
+// Sixteen pixels (eight pairs) per step: one gather per table for the eight
+// pairs' chroma, spread over the two halves.
 AVX2 void PlanesToBgr32Row_AVX2(const Kernels& k, ConstPlaneRow src, BYTE* dst, int pairs) {
   const __m256i opaque = _mm256_set1_epi32(255);
+  const __m256i low = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3), high = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
   int i = 0;
+  for (; i + 8 <= pairs; i += 8) {
+    const __m256i cb = Widen8(src.cb + i), cr = Widen8(src.cr + i);
+    const __m256i toB = Gather(k.cbToB, cb), toR = Gather(k.crToR, cr);
+    const __m256i toG = _mm256_add_epi32(Gather(k.cbToG, cb), Gather(k.crToG, cr));
+    for (int half = 0; half < 2; ++half) {
+      const __m256i spread = half ? high : low;
+      const int x = 2 * i + 8 * half;
+      const __m256i a = src.a ? Widen8(src.a + x) : opaque;
+      Bgr32Of(k, Widen8(src.y + x), _mm256_permutevar8x32_epi32(toB, spread),
+              _mm256_permutevar8x32_epi32(toG, spread), _mm256_permutevar8x32_epi32(toR, spread), a, dst + 4 * x);
+    }
+  }
   for (; i + 4 <= pairs; i += 4) {
-    const __m256i l = Gather(k.yToRGB, Widen8(src.y + 2 * i));
     const __m128i cb = Widen4(src.cb + i), cr = Widen4(src.cr + i);
-    const __m256i toB = Twice(Gather4(k.cbToB, cb)), toR = Twice(Gather4(k.crToR, cr));
-    const __m256i toG = Twice(_mm_add_epi32(Gather4(k.cbToG, cb), Gather4(k.crToG, cr)));
-    // (l + cbToG + crToG) in the kernel's order: the same sum in 32-bit lanes.
-    const __m256i b = Clamp(_mm256_srai_epi32(_mm256_add_epi32(l, toB), 16), 0, 255);
-    const __m256i g = Clamp(_mm256_srai_epi32(_mm256_add_epi32(l, toG), 16), 0, 255);
-    const __m256i r = Clamp(_mm256_srai_epi32(_mm256_add_epi32(l, toR), 16), 0, 255);
     const __m256i a = src.a ? Widen8(src.a + 2 * i) : opaque;
-    const __m256i px = _mm256_or_si256(_mm256_or_si256(b, _mm256_slli_epi32(g, 8)),
-                                       _mm256_or_si256(_mm256_slli_epi32(r, 16), _mm256_slli_epi32(a, 24)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8 * i), px);
+    Bgr32Of(k, Widen8(src.y + 2 * i), Twice(Gather4(k.cbToB, cb)),
+            Twice(_mm_add_epi32(Gather4(k.cbToG, cb), Gather4(k.crToG, cr))), Twice(Gather4(k.crToR, cr)), a,
+            dst + 8 * i);
   }
   const ConstPlaneRow rest = {src.y + 2 * i, src.cb + i, src.cr + i, src.a ? src.a + 2 * i : nullptr};
   PlanesToBgrRow_C(k, rest, dst + 8 * i, 4, pairs - i);
