@@ -31,6 +31,17 @@ inline std::unique_ptr<GuardedBlock> Place(const Bytes& bytes) {
   return block;
 }
 
+// A header placed read-only at the end of a page: the conversion may read
+// its `bytes` bytes and nothing else.
+struct PlacedHeader {
+  std::unique_ptr<GuardedBlock> block;
+  explicit PlacedHeader(const Header& h, size_t bytes = 144) : block(std::make_unique<GuardedBlock>(bytes)) {
+    std::memcpy(block->data(), &h, bytes);
+    block->ReadOnly();
+  }
+  Header* get() const { return reinterpret_cast<Header*>(block->data()); }
+};
+
 // The output of one conversion: its status and a copy of the frame it made.
 struct Converted {
   LONG status;
@@ -49,6 +60,16 @@ Converted Convert(const Bytes& input, DWORD outputSize, Run&& run) {
   if (result) c.frame.assign(static_cast<BYTE*>(result), static_cast<BYTE*>(result) + outputSize);
   return c;
 }
+
+// A conversion slot of its own (the planar codec's 19 to 22, the packed
+// codec's 19 to 23), called through the table as a host calls it.
+inline LONG ConversionSlot(ICodec* codec, int slot, const Header* in, const void* frame, Header* out, void** result,
+                           const DWORD* flags, IFrameAllocator* allocator) {
+  typedef LONG(CODEC_CALL * Fn)(ICodec*, const Header*, const void*, Header*, void**, const DWORD*, IFrameAllocator*);
+  void* const* table = *reinterpret_cast<void* const* const*>(codec);
+  return reinterpret_cast<Fn>(table[slot])(codec, in, frame, out, result, flags, allocator);
+}
+enum PlanarSlot { kDecompressToBGR = 19, kDecompressToYUV, kCompressFromBGR, kCompressFromYUV };
 
 inline int Stride(LONG width, int bits) { return (width * bits / 8 + 3) & ~3; }
 

@@ -38,20 +38,9 @@ int MemoryRow(LONG height, int line) { return height >= 0 ? std::abs(height) - 1
 // Rounded c * a / 255, computed apart from the kernels.
 int Scaled(int c, int a) { return int(std::lround(c * a / 255.0)); }
 
-// A header placed read-only at the end of a page: the conversion may read
-// its `bytes` bytes and nothing else.
-struct PlacedHeader {
-  std::unique_ptr<GuardedBlock> block;
-  explicit PlacedHeader(const Header& h, size_t bytes = 144) : block(std::make_unique<GuardedBlock>(bytes)) {
-    std::memcpy(block->data(), &h, bytes);
-    block->ReadOnly();
-  }
-  Header* get() const { return reinterpret_cast<Header*>(block->data()); }
-};
-
 class PlanarConvert : public CodecTest {
  protected:
-  Cccir601Planar* planar() { return static_cast<Cccir601Planar*>(codec(kPlanar)); }
+  ICodec* planar() { return codec(kPlanar); }
 
   // The stored header CompressQuery completes for this host frame.
   Header StoredFor(const Header& host, WORD bits) {
@@ -425,7 +414,7 @@ TEST_F(PlanarConvert, FailuresHaveTheirCodesAndNames) {
   Header rgbOut = RgbOut(stored, 32), yuvOut = YuvOut(stored, 32);
   Header yuvIn = Yuv444(720, 486, 32);
   const Bytes frame(stored.biSizeImage, 0x80), picture(size_t(486) * 2880, 0x40);
-  Cccir601Planar* p = planar();
+  ICodec* p = planar();
   allocator.refuse = true;
   struct Case {
     const char* what;
@@ -436,15 +425,15 @@ TEST_F(PlanarConvert, FailuresHaveTheirCodesAndNames) {
   Header out = stored;
   const Case cases[] = {
       {"DecompressToBGR", CODEC_E_NOFRAME, TEXT("DecompressToBGR"),
-       [&](const void* f, void** r) { return p->DecompressToBGR(&stored, f, &rgbOut, r, nullptr, &allocator); }},
+       [&](const void* f, void** r) { return ConversionSlot(p, kDecompressToBGR, &stored, f, &rgbOut, r, nullptr, &allocator); }},
       {"DecompressToYUV", CODEC_E_NOFRAME, TEXT("DecompressToYUV"),
-       [&](const void* f, void** r) { return p->DecompressToYUV(&stored, f, &yuvOut, r, nullptr, &allocator); }},
+       [&](const void* f, void** r) { return ConversionSlot(p, kDecompressToYUV, &stored, f, &yuvOut, r, nullptr, &allocator); }},
       {"Decompress", CODEC_E_NOFRAME, TEXT("DecompressToBGR"),
        [&](const void* f, void** r) { return p->Decompress(&stored, f, &rgbOut, r, nullptr, &allocator, 0); }},
       {"CompressFromBGR", CODEC_E_UNEXPECTED, TEXT("Compress"),
-       [&](const void* f, void** r) { return p->CompressFromBGR(&rgb, f, &out, r, nullptr, &allocator); }},
+       [&](const void* f, void** r) { return ConversionSlot(p, kCompressFromBGR, &rgb, f, &out, r, nullptr, &allocator); }},
       {"CompressFromYUV", CODEC_E_UNEXPECTED, TEXT("Compress"),
-       [&](const void* f, void** r) { return p->CompressFromYUV(&yuvIn, f, &out, r, nullptr, &allocator); }},
+       [&](const void* f, void** r) { return ConversionSlot(p, kCompressFromYUV, &yuvIn, f, &out, r, nullptr, &allocator); }},
       {"Compress", CODEC_E_UNEXPECTED, TEXT("Compress"),
        [&](const void* f, void** r) { return p->Compress(&rgb, f, &out, r, nullptr, &allocator, 0); }},
   };
