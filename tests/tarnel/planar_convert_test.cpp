@@ -320,6 +320,36 @@ TEST_F(PlanarConvert, YuvRoundTripKeepsLumaAndFillsTheRightHandChroma) {
   }
 }
 
+// With an odd width or height the converter fills only what the planes gave:
+// the last pair repeats its chroma rather than borrowing from the column no
+// field holds, and the row no field holds stays as the host's allocator left it.
+TEST_F(PlanarConvert, TheChromaFillStaysInsideTheWrittenPairsAndRows) {
+  const Header yuv = Yuv444(21, 486, 24);
+  Bytes picture = Noise(size_t(486) * Stride(21, 24), 41);
+  Header out = StoredFor(yuv, 24);
+  const Converted e = Encode(yuv, picture, out);
+  ASSERT_EQ(e.status, CODEC_OK);
+  Header odd = out;
+  odd.biHeight = 487;  // one line more than the two fields hold
+  odd.biSizeImage = 0;
+  Bytes frame = e.frame;
+  frame.resize(size_t(487) * (64 + 2 * 64), 0);
+  const int stride = Stride(21, 32);
+  Header yuvOut = YuvOut(odd, 32);
+  const Converted d = Decode(odd, frame, yuvOut);
+  ASSERT_EQ(d.status, CODEC_OK);
+  for (int m = 0; m < 487; ++m) {
+    const BYTE* row = &d.frame[size_t(m) * stride];
+    if (m == 486) {
+      EXPECT_EQ(Bytes(row, row + 21 * 4), Bytes(21 * 4, 0)) << "the row no field holds";
+      continue;
+    }
+    ASSERT_EQ(row[19 * 4 + 1], row[18 * 4 + 1]) << m;
+    ASSERT_EQ(row[19 * 4 + 2], row[18 * 4 + 2]) << m;
+    ASSERT_EQ(Bytes(row + 20 * 4, row + 21 * 4), Bytes(4, 0)) << "the last column " << m;
+  }
+}
+
 TEST_F(PlanarConvert, ANegativeStoredHeightPutsField1FirstFromTheTop) {
   for (const LONG height : {576, 486}) {
     const Header rgb = Rgb(8, height, 32);
