@@ -47,7 +47,8 @@ void PlanarToBgr32(benchmark::State& state) {
   const Bytes planes = Noise(size_t(h) * (yrow + 2 * crow));
   Bytes out(size_t(w) * 4 * h);
   for (auto _ : state) {
-    const Clamps c = CheckClamps(k);  // once per frame, as the walkers do
+    FastTables c;  // once per frame, as the walkers do
+    PrepareFast(k, &c);
     for (int r = 0; r < h; ++r) {
       const BYTE* y = &planes[size_t(r) * yrow];
       const BYTE* cb = &planes[size_t(h) * yrow + size_t(r) * crow];
@@ -67,7 +68,8 @@ void Bgr32ToPlanar(benchmark::State& state) {
   const Bytes in = Noise(size_t(w) * 4 * h);
   Bytes planes(size_t(h) * (yrow + 2 * crow));
   for (auto _ : state) {
-    const Clamps c = CheckClamps(k);
+    FastTables c;
+    PrepareFast(k, &c);
     for (int r = 0; r < h; ++r) {
       BYTE* cb = &planes[size_t(h) * yrow + size_t(r) * crow];
       const PlaneRow row = {&planes[size_t(r) * yrow], cb, cb + size_t(h) * crow, nullptr};
@@ -86,7 +88,8 @@ void MeshedToBgr32(benchmark::State& state) {
   const Bytes in = Noise(size_t(w) * 4 * h);
   Bytes out(in.size());
   for (auto _ : state) {
-    const Clamps c = CheckClamps(k);
+    FastTables c;
+    PrepareFast(k, &c);
     for (int r = 0; r < h; ++r) {
       const size_t at = size_t(r) * w * 4;
       if (kFast) MeshedToBgrRow(k, c, &in[at], {4, false}, &out[at], 4, w);
@@ -104,7 +107,8 @@ void Bgr32ToMeshed(benchmark::State& state) {
   const Bytes in = Noise(size_t(w) * 4 * h);
   Bytes out(in.size());
   for (auto _ : state) {
-    const Clamps c = CheckClamps(k);
+    FastTables c;
+    PrepareFast(k, &c);
     for (int r = 0; r < h; ++r) {
       const size_t at = size_t(r) * w * 4;
       if (kFast) BgrToMeshedRow(k, c, &in[at], 4, {true, false}, &out[at], {4, false}, w);

@@ -49,4 +49,20 @@ Clamps CheckClamps(const Kernels& k) {
   return c;
 }
 
+void PrepareFast(const Kernels& k, FastTables* f) {
+  f->clamps = CheckClamps(k);
+  for (int v = 0; v < 256; ++v) {
+    f->cb[2 * v] = k.cbToB[v];
+    f->cb[2 * v + 1] = k.cbToG[v];
+    f->cr[2 * v] = k.crToR[v];
+    f->cr[2 * v + 1] = k.crToG[v];
+    f->r[2 * v] = k.t[v];
+    f->r[2 * v + 1] = k.t[768 + v];
+    f->g[2 * v] = k.t[256 + v];
+    f->g[2 * v + 1] = k.t[1024 + v];
+    f->b[2 * v] = k.t[512 + v];
+    f->b[2 * v + 1] = k.t[1280 + v];
+  }
+}
+
 }  // namespace tarnel

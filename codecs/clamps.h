@@ -18,4 +18,16 @@ struct Clamps {
 // Reads only the table entries the kernels themselves could read.
 Clamps CheckClamps(const Kernels& k);
 
+// What a fast row needs of the converter, prepared once per frame: the clamps,
+// and the 16.16 tables paired so that one 64-bit lookup fetches both values
+// that one sample indexes (copies of the object's own entries, so the sums
+// are the kernels' sums).
+struct FastTables {
+  Clamps clamps;
+  int32_t cb[512];                 // cbToB, cbToG
+  int32_t cr[512];                 // crToR, crToG
+  int32_t r[512], g[512], b[512];  // (T0, T3), (T1, T4), (T2, T5)
+};
+void PrepareFast(const Kernels& k, FastTables* f);
+
 }  // namespace tarnel

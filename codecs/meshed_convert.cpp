@@ -48,9 +48,10 @@ LONG Cccir601Meshed::Decompress(const YUVBMINFOHEADER* in, const void* frame, YU
     BYTE* dst = AllocateFrame(allocator, out, result);
     if (!dst) return CODEC_E_NOFRAME;
     const Kernels k(*this);
-    const Clamps c = CheckClamps(k);
+    FastTables fast;  // once per frame: ColorLimit may have changed the limiting
+    PrepareFast(k, &fast);
     for (int64_t r = 0; r < rows; ++r)
-      MeshedToBgrRow(k, c, src + r * pitch, order, dst + first + r * step, bpp, int(pixels));
+      MeshedToBgrRow(k, fast, src + r * pitch, order, dst + first + r * step, bpp, int(pixels));
     return CODEC_OK;
   });
 }
@@ -87,10 +88,11 @@ LONG Cccir601Meshed::Compress(const YUVBMINFOHEADER* in, const void* frame, YUVB
     if (!dst) return CODEC_E_UNEXPECTED;
     if (out->dwRowAlign == 0) out->dwRowAlign = 4;
     const Kernels k(*this);
-    const Clamps c = CheckClamps(k);
+    FastTables fast;  // once per frame: ColorLimit may have changed the limiting
+    PrepareFast(k, &fast);
     for (int f = 0; f < fields; ++f)
       for (int64_t r = 0; r < rows; ++r)
-        BgrToMeshedRow(k, c, src + from[f] + r * step, bpp, alpha, dst + to[f] + r * pitch, order, int(pixels));
+        BgrToMeshedRow(k, fast, src + from[f] + r * step, bpp, alpha, dst + to[f] + r * pitch, order, int(pixels));
     return CODEC_OK;
   });
 }

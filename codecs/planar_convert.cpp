@@ -164,10 +164,11 @@ LONG Cccir601Planar::DecompressToBGR(const YUVBMINFOHEADER* in, const void* fram
     BYTE* dst = AllocateFrame(allocator, out, result);
     if (!dst) return CODEC_E_NOFRAME;
     const Kernels k(*this);
-    const Clamps c = CheckClamps(k);
+    FastTables fast;  // once per frame: ColorLimit may have changed the limiting
+    PrepareFast(k, &fast);
     for (int f = 0; f < 2; ++f)
       for (int64_t r = 0; r < d.planes.rows; ++r)
-        PlanesToBgrRow(k, c, d.planes.Row(d.fields[f], r), dst + d.host.At(f, r), d.bpp, d.planes.pairs);
+        PlanesToBgrRow(k, fast, d.planes.Row(d.fields[f], r), dst + d.host.At(f, r), d.bpp, d.planes.pairs);
     return CODEC_OK;
   });
 }
@@ -203,12 +204,13 @@ LONG Cccir601Planar::CompressFromBGR(const YUVBMINFOHEADER* in, const void* fram
     BYTE* dst = AllocateFrame(allocator, out, result);
     if (!dst) return CODEC_E_UNEXPECTED;
     const Kernels k(*this);
-    const Clamps c = CheckClamps(k);
+    FastTables fast;  // once per frame: ColorLimit may have changed the limiting
+    PrepareFast(k, &fast);
     const BYTE* src = static_cast<const BYTE*>(frame);
     BYTE* fields[2] = {dst, dst + out->biSizeImage / 2};
     for (int f = 0; f < 2; ++f)
       for (int64_t r = 0; r < e.planes.rows; ++r)
-        BgrToPlanesRow(k, c, src + e.host.At(f, r), e.bpp, e.alpha, e.planes.Row(fields[f], r), e.planes.pairs);
+        BgrToPlanesRow(k, fast, src + e.host.At(f, r), e.bpp, e.alpha, e.planes.Row(fields[f], r), e.planes.pairs);
     return CODEC_OK;
   });
 }

@@ -42,7 +42,8 @@ namespace {
 using namespace avx2;
 
 // Eight 32-bit meshed pixels to eight B, G, R, A pixels per step.
-AVX2 void Meshed32ToBgr32Row_AVX2(const Kernels& k, const BYTE* src, bool reversed, BYTE* dst, int pixels) {
+AVX2 void Meshed32ToBgr32Row_AVX2(const Kernels& k, const FastTables& f, const BYTE* src, bool reversed, BYTE* dst,
+                                  int pixels) {
   const __m256i byte = _mm256_set1_epi32(0xFF);
   const __m128i ys = _mm_cvtsi32_si128(reversed ? 24 : 0), cbs = _mm_cvtsi32_si128(reversed ? 16 : 8),
                 crs = _mm_cvtsi32_si128(reversed ? 8 : 16), as = _mm_cvtsi32_si128(reversed ? 0 : 24);
@@ -53,24 +54,19 @@ AVX2 void Meshed32ToBgr32Row_AVX2(const Kernels& k, const BYTE* src, bool revers
     const __m256i cb = _mm256_and_si256(_mm256_srl_epi32(px, cbs), byte);
     const __m256i cr = _mm256_and_si256(_mm256_srl_epi32(px, crs), byte);
     const __m256i a = _mm256_and_si256(_mm256_srl_epi32(px, as), byte);
-    const __m256i l = Gather(k.yToRGB, y);
-    const __m256i b = Clamp(_mm256_srai_epi32(_mm256_add_epi32(l, Gather(k.cbToB, cb)), 16), 0, 255);
-    const __m256i g = Clamp(
-        _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(l, Gather(k.cbToG, cb)), Gather(k.crToG, cr)), 16), 0,
-        255);
-    const __m256i r = Clamp(_mm256_srai_epi32(_mm256_add_epi32(l, Gather(k.crToR, cr)), 16), 0, 255);
-    const __m256i out = _mm256_or_si256(_mm256_or_si256(b, _mm256_slli_epi32(g, 8)),
-                                        _mm256_or_si256(_mm256_slli_epi32(r, 16), _mm256_slli_epi32(a, 24)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * i), out);
+    __m256i toB, cbG, toR, crG;
+    GatherSplit(f.cb, cb, &toB, &cbG);
+    GatherSplit(f.cr, cr, &toR, &crG);
+    StoreBgr32(k, y, toB, _mm256_add_epi32(cbG, crG), toR, a, dst + 4 * i);
   }
   MeshedToBgrRow_C(k, src + 4 * i, {4, reversed}, dst + 4 * i, 4, pixels - i);
 }
 
 // Eight B, G, R, A pixels to eight 32-bit meshed pixels per step.
-AVX2 void Bgr32ToMeshed32Row_AVX2(const Kernels& k, const Clamps& c, const BYTE* src, AlphaUse alpha, BYTE* dst,
-                                  bool reversed, int pixels) {
+AVX2 void Bgr32ToMeshed32Row_AVX2(const Kernels& k, const FastTables& f, const BYTE* src, AlphaUse alpha,
+                                  BYTE* dst, bool reversed, int pixels) {
+  const Clamps& c = f.clamps;
   const __m256i byte = _mm256_set1_epi32(0xFF), opaque = _mm256_set1_epi32(255);
-  const LONG* t = k.t;
   const __m128i ys = _mm_cvtsi32_si128(reversed ? 24 : 0), cbs = _mm_cvtsi32_si128(reversed ? 16 : 8),
                 crs = _mm_cvtsi32_si128(reversed ? 8 : 16), as = _mm_cvtsi32_si128(reversed ? 0 : 24);
   int i = 0;
@@ -85,11 +81,8 @@ AVX2 void Bgr32ToMeshed32Row_AVX2(const Kernels& k, const Clamps& c, const BYTE*
       g = Premultiplied(g, a);
       r = Premultiplied(r, a);
     }
-    const __m256i sy = _mm256_add_epi32(_mm256_add_epi32(Gather(t, r), Gather(t + 256, g)), Gather(t + 512, b));
-    const __m256i scb =
-        _mm256_add_epi32(_mm256_add_epi32(Gather(t + 768, r), Gather(t + 1024, g)), Gather(t + 1280, b));
-    const __m256i scr =
-        _mm256_add_epi32(_mm256_add_epi32(Gather(t + 1536, r), Gather(t + 1792, g)), Gather(t + 2048, b));
+    __m256i sy, scb, scr;
+    EncodeSums(k, f, b, g, r, &sy, &scb, &scr);
     const __m256i y = Clamp(_mm256_srai_epi32(sy, 16), c.yLow, c.yHigh);
     const __m256i cb = Clamp(_mm256_srai_epi32(scb, 16), c.cLow, c.cHigh);
     const __m256i cr = Clamp(_mm256_srai_epi32(scr, 16), c.cLow, c.cHigh);
@@ -103,23 +96,23 @@ AVX2 void Bgr32ToMeshed32Row_AVX2(const Kernels& k, const Clamps& c, const BYTE*
 }  // namespace
 #endif
 
-void MeshedToBgrRow(const Kernels& k, const Clamps& c, const BYTE* src, MeshedOrder order, BYTE* dst, int dstBpp,
-                    int pixels) {
+void MeshedToBgrRow(const Kernels& k, const FastTables& f, const BYTE* src, MeshedOrder order, BYTE* dst,
+                    int dstBpp, int pixels) {
 #ifdef TARNEL_AVX2
-  if (order.bpp == 4 && dstBpp == 4 && c.decode && FastRowsAvailable())
-    return Meshed32ToBgr32Row_AVX2(k, src, order.reversed, dst, pixels);
+  if (order.bpp == 4 && dstBpp == 4 && f.clamps.decode && FastRowsAvailable())
+    return Meshed32ToBgr32Row_AVX2(k, f, src, order.reversed, dst, pixels);
 #endif
-  (void)c;
+  (void)f;
   MeshedToBgrRow_C(k, src, order, dst, dstBpp, pixels);
 }
 
-void BgrToMeshedRow(const Kernels& k, const Clamps& c, const BYTE* src, int srcBpp, AlphaUse alpha, BYTE* dst,
+void BgrToMeshedRow(const Kernels& k, const FastTables& f, const BYTE* src, int srcBpp, AlphaUse alpha, BYTE* dst,
                     MeshedOrder order, int pixels) {
 #ifdef TARNEL_AVX2
-  if (srcBpp == 4 && order.bpp == 4 && c.encode && FastRowsAvailable())
-    return Bgr32ToMeshed32Row_AVX2(k, c, src, alpha, dst, order.reversed, pixels);
+  if (srcBpp == 4 && order.bpp == 4 && f.clamps.encode && FastRowsAvailable())
+    return Bgr32ToMeshed32Row_AVX2(k, f, src, alpha, dst, order.reversed, pixels);
 #endif
-  (void)c;
+  (void)f;
   BgrToMeshedRow_C(k, src, srcBpp, alpha, dst, order, pixels);
 }
 

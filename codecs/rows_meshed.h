@@ -21,7 +21,7 @@ struct MeshedOrder {
 // Meshed pixels to B, G, R [, A] of dstBpp bytes; A is the pixel's own alpha
 // when it has one, else 255.
 void MeshedToBgrRow_C(const Kernels& k, const BYTE* src, MeshedOrder order, BYTE* dst, int dstBpp, int pixels);
-void MeshedToBgrRow(const Kernels& k, const Clamps& c, const BYTE* src, MeshedOrder order, BYTE* dst, int dstBpp,
+void MeshedToBgrRow(const Kernels& k, const FastTables& f, const BYTE* src, MeshedOrder order, BYTE* dst, int dstBpp,
                     int pixels);
 
 // B, G, R [, A] pixels of srcBpp bytes through the one-pixel encode to meshed
@@ -29,7 +29,7 @@ void MeshedToBgrRow(const Kernels& k, const Clamps& c, const BYTE* src, MeshedOr
 // `alpha` reads it, premultiplying the colours first when asked.
 void BgrToMeshedRow_C(const Kernels& k, const BYTE* src, int srcBpp, AlphaUse alpha, BYTE* dst, MeshedOrder order,
                       int pixels);
-void BgrToMeshedRow(const Kernels& k, const Clamps& c, const BYTE* src, int srcBpp, AlphaUse alpha, BYTE* dst,
+void BgrToMeshedRow(const Kernels& k, const FastTables& f, const BYTE* src, int srcBpp, AlphaUse alpha, BYTE* dst,
                     MeshedOrder order, int pixels);
 
 }  // namespace tarnel

@@ -91,51 +91,29 @@ bool FastRowsAvailable() {
 namespace {
 using namespace avx2;
 
-// Eight pixels of B, G, R, A from their luma and the chroma sums of their pairs.
-AVX2 inline void Bgr32Of(const Kernels& k, __m256i y, __m256i toB, __m256i toG, __m256i toR, __m256i a, BYTE* dst) {
-  const __m256i l = Gather(k.yToRGB, y);
-  // (l + cbToG + crToG) in the kernel's order: the same sum in 32-bit lanes.
-  const __m256i b = Clamp(_mm256_srai_epi32(_mm256_add_epi32(l, toB), 16), 0, 255);
-  const __m256i g = Clamp(_mm256_srai_epi32(_mm256_add_epi32(l, toG), 16), 0, 255);
-  const __m256i r = Clamp(_mm256_srai_epi32(_mm256_add_epi32(l, toR), 16), 0, 255);
-  const __m256i px = _mm256_or_si256(_mm256_or_si256(b, _mm256_slli_epi32(g, 8)),
-                                     _mm256_or_si256(_mm256_slli_epi32(r, 16), _mm256_slli_epi32(a, 24)));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), px);
-}
-
-// Sixteen pixels (eight pairs) per step: one gather per table for the eight
-// pairs' chroma, spread over the two halves.
-AVX2 void PlanesToBgr32Row_AVX2(const Kernels& k, ConstPlaneRow src, BYTE* dst, int pairs) {
+// Eight pixels (four pairs) per step; one 64-bit lookup per pair and plane
+// fetches both chroma contributions of the sample.
+AVX2 void PlanesToBgr32Row_AVX2(const Kernels& k, const FastTables& f, ConstPlaneRow src, BYTE* dst, int pairs) {
   const __m256i opaque = _mm256_set1_epi32(255);
-  const __m256i low = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3), high = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
+  const __m256i first = _mm256_setr_epi32(0, 0, 2, 2, 4, 4, 6, 6), second = _mm256_setr_epi32(1, 1, 3, 3, 5, 5, 7, 7);
   int i = 0;
-  for (; i + 8 <= pairs; i += 8) {
-    const __m256i cb = Widen8(src.cb + i), cr = Widen8(src.cr + i);
-    const __m256i toB = Gather(k.cbToB, cb), toR = Gather(k.crToR, cr);
-    const __m256i toG = _mm256_add_epi32(Gather(k.cbToG, cb), Gather(k.crToG, cr));
-    for (int half = 0; half < 2; ++half) {
-      const __m256i spread = half ? high : low;
-      const int x = 2 * i + 8 * half;
-      const __m256i a = src.a ? Widen8(src.a + x) : opaque;
-      Bgr32Of(k, Widen8(src.y + x), _mm256_permutevar8x32_epi32(toB, spread),
-              _mm256_permutevar8x32_epi32(toG, spread), _mm256_permutevar8x32_epi32(toR, spread), a, dst + 4 * x);
-    }
-  }
   for (; i + 4 <= pairs; i += 4) {
-    const __m128i cb = Widen4(src.cb + i), cr = Widen4(src.cr + i);
+    const __m256i cb = GatherPairs(f.cb, Widen4(src.cb + i));  // cbToB, cbToG of each pair
+    const __m256i cr = GatherPairs(f.cr, Widen4(src.cr + i));  // crToR, crToG
+    const __m256i toG =
+        _mm256_add_epi32(_mm256_permutevar8x32_epi32(cb, second), _mm256_permutevar8x32_epi32(cr, second));
     const __m256i a = src.a ? Widen8(src.a + 2 * i) : opaque;
-    Bgr32Of(k, Widen8(src.y + 2 * i), Twice(Gather4(k.cbToB, cb)),
-            Twice(_mm_add_epi32(Gather4(k.cbToG, cb), Gather4(k.crToG, cr))), Twice(Gather4(k.crToR, cr)), a,
-            dst + 8 * i);
+    StoreBgr32(k, Widen8(src.y + 2 * i), _mm256_permutevar8x32_epi32(cb, first), toG,
+               _mm256_permutevar8x32_epi32(cr, first), a, dst + 8 * i);
   }
   const ConstPlaneRow rest = {src.y + 2 * i, src.cb + i, src.cr + i, src.a ? src.a + 2 * i : nullptr};
   PlanesToBgrRow_C(k, rest, dst + 8 * i, 4, pairs - i);
 }
 
-AVX2 void Bgr32ToPlanesRow_AVX2(const Kernels& k, const Clamps& c, const BYTE* src, AlphaUse alpha, PlaneRow dst,
-                                int pairs) {
+AVX2 void Bgr32ToPlanesRow_AVX2(const Kernels& k, const FastTables& f, const BYTE* src, AlphaUse alpha,
+                                PlaneRow dst, int pairs) {
+  const Clamps& c = f.clamps;
   const __m256i byte = _mm256_set1_epi32(0xFF), opaque = _mm256_set1_epi32(255);
-  const LONG* t = k.t;
   int i = 0;
   for (; i + 4 <= pairs; i += 4) {
     const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * i));
@@ -148,11 +126,8 @@ AVX2 void Bgr32ToPlanesRow_AVX2(const Kernels& k, const Clamps& c, const BYTE* s
       g = Premultiplied(g, a);
       r = Premultiplied(r, a);
     }
-    const __m256i sy = _mm256_add_epi32(_mm256_add_epi32(Gather(t, r), Gather(t + 256, g)), Gather(t + 512, b));
-    const __m256i scb =
-        _mm256_add_epi32(_mm256_add_epi32(Gather(t + 768, r), Gather(t + 1024, g)), Gather(t + 1280, b));
-    const __m256i scr =
-        _mm256_add_epi32(_mm256_add_epi32(Gather(t + 1536, r), Gather(t + 1792, g)), Gather(t + 2048, b));
+    __m256i sy, scb, scr;
+    EncodeSums(k, f, b, g, r, &sy, &scb, &scr);
     const __m256i y = Clamp(_mm256_srai_epi32(sy, 16), c.yLow, c.yHigh);
     // Adjacent lanes summed: [cb01 cb23 cr01 cr23 | cb45 cb67 cr45 cr67], then cb first.
     __m256i ch = Clamp(_mm256_srai_epi32(_mm256_hadd_epi32(scb, scr), 17), c.cLow, c.cHigh);
@@ -172,20 +147,20 @@ AVX2 void Bgr32ToPlanesRow_AVX2(const Kernels& k, const Clamps& c, const BYTE* s
 }  // namespace
 #endif
 
-void PlanesToBgrRow(const Kernels& k, const Clamps& c, ConstPlaneRow src, BYTE* dst, int bpp, int pairs) {
+void PlanesToBgrRow(const Kernels& k, const FastTables& f, ConstPlaneRow src, BYTE* dst, int bpp, int pairs) {
 #ifdef TARNEL_AVX2
-  if (bpp == 4 && c.decode && FastRowsAvailable()) return PlanesToBgr32Row_AVX2(k, src, dst, pairs);
+  if (bpp == 4 && f.clamps.decode && FastRowsAvailable()) return PlanesToBgr32Row_AVX2(k, f, src, dst, pairs);
 #endif
-  (void)c;
+  (void)f;
   PlanesToBgrRow_C(k, src, dst, bpp, pairs);
 }
 
-void BgrToPlanesRow(const Kernels& k, const Clamps& c, const BYTE* src, int bpp, AlphaUse alpha, PlaneRow dst,
+void BgrToPlanesRow(const Kernels& k, const FastTables& f, const BYTE* src, int bpp, AlphaUse alpha, PlaneRow dst,
                     int pairs) {
 #ifdef TARNEL_AVX2
-  if (bpp == 4 && c.encode && FastRowsAvailable()) return Bgr32ToPlanesRow_AVX2(k, c, src, alpha, dst, pairs);
+  if (bpp == 4 && f.clamps.encode && FastRowsAvailable()) return Bgr32ToPlanesRow_AVX2(k, f, src, alpha, dst, pairs);
 #endif
-  (void)c;
+  (void)f;
   BgrToPlanesRow_C(k, src, bpp, alpha, dst, pairs);
 }
 

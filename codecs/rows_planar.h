@@ -28,7 +28,7 @@ struct ConstPlaneRow {
 // Planes to B, G, R (bpp 3) or B, G, R, A (bpp 4; A from the alpha plane,
 // else 255).
 void PlanesToBgrRow_C(const Kernels& k, ConstPlaneRow src, BYTE* dst, int bpp, int pairs);
-void PlanesToBgrRow(const Kernels& k, const Clamps& c, ConstPlaneRow src, BYTE* dst, int bpp, int pairs);
+void PlanesToBgrRow(const Kernels& k, const FastTables& f, ConstPlaneRow src, BYTE* dst, int bpp, int pairs);
 
 // How an encoder reads a host pixel's alpha: from its fourth byte (a 32-bit
 // row whose alpha is valid), else 255; premultiplying the colours by it or not.
@@ -40,7 +40,7 @@ struct AlphaUse {
 // B, G, R [, A] pixels of `bpp` bytes to the planes: each pair through the
 // pair encode; the alpha into the alpha plane when there is one.
 void BgrToPlanesRow_C(const Kernels& k, const BYTE* src, int bpp, AlphaUse alpha, PlaneRow dst, int pairs);
-void BgrToPlanesRow(const Kernels& k, const Clamps& c, const BYTE* src, int bpp, AlphaUse alpha, PlaneRow dst,
+void BgrToPlanesRow(const Kernels& k, const FastTables& f, const BYTE* src, int bpp, AlphaUse alpha, PlaneRow dst,
                     int pairs);
 
 // 4:4:4 Y, Cb, Cr [, A] pixels to the planes: luma as it is, chroma the mean

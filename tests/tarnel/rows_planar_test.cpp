@@ -46,8 +46,10 @@ const int kPixels[] = {0, 1, 2, 7, 8, 9, 15, 16, 17, 31, 64, 100, 720, 721, 1920
 
 class Rows : public testing::TestWithParam<bool> {
  protected:
+  void SetUp() override { PrepareFast(k, &tables); }
   Kernels k{Converter(GetParam())};
-  Clamps c = CheckClamps(k);
+  FastTables tables;
+  const Clamps& c = tables.clamps;
 };
 
 TEST_P(Rows, TheConvertersTablesAreClamps) {
@@ -76,7 +78,7 @@ TEST_P(Rows, FastPlanarRowsGiveThePlainRowsBytes) {
                     a = p.make(pixels + 1, seed + 3);
         const ConstPlaneRow src = {y.data(), cb.data(), cr.data(), withAlpha ? a.data() : nullptr};
         Bytes fast(size_t(pixels) * 4 + 4, 0xA5), plain = fast;
-        PlanesToBgrRow(k, c, src, fast.data(), 4, pairs);
+        PlanesToBgrRow(k, tables, src, fast.data(), 4, pairs);
         PlanesToBgrRow_C(k, src, plain.data(), 4, pairs);
         ASSERT_EQ(fast, plain);
         // 32-bit B, G, R, A to planes.
@@ -91,7 +93,7 @@ TEST_P(Rows, FastPlanarRowsGiveThePlainRowsBytes) {
         auto rowOf = [&](Bytes* out) {
           return PlaneRow{out[0].data(), out[1].data(), out[2].data(), withAlpha ? out[3].data() : nullptr};
         };
-        BgrToPlanesRow(k, c, bgra.data(), 4, use, rowOf(planes[0]), pairs);
+        BgrToPlanesRow(k, tables, bgra.data(), 4, use, rowOf(planes[0]), pairs);
         BgrToPlanesRow_C(k, bgra.data(), 4, use, rowOf(planes[1]), pairs);
         for (int i = 0; i < 4; ++i) ASSERT_EQ(planes[0][i], planes[1][i]) << "plane " << i;
       }
@@ -106,13 +108,13 @@ TEST_P(Rows, FastMeshedRowsGiveThePlainRowsBytes) {
         const AlphaUse use = {(variant & 1) != 0, (variant & 2) != 0};
         const Bytes meshed = p.make(size_t(pixels) * 4, uint32_t(pixels + variant));
         Bytes fast(size_t(pixels) * 4 + 4, 0xA5), plain = fast;
-        MeshedToBgrRow(k, c, meshed.data(), order, fast.data(), 4, pixels);
+        MeshedToBgrRow(k, tables, meshed.data(), order, fast.data(), 4, pixels);
         MeshedToBgrRow_C(k, meshed.data(), order, plain.data(), 4, pixels);
         ASSERT_EQ(fast, plain);
         const Bytes bgra = p.make(size_t(pixels) * 4, uint32_t(pixels * 3 + variant));
         fast.assign(fast.size(), 0x5A);
         plain = fast;
-        BgrToMeshedRow(k, c, bgra.data(), 4, use, fast.data(), order, pixels);
+        BgrToMeshedRow(k, tables, bgra.data(), 4, use, fast.data(), order, pixels);
         BgrToMeshedRow_C(k, bgra.data(), 4, use, plain.data(), order, pixels);
         ASSERT_EQ(fast, plain);
       }
@@ -127,19 +129,19 @@ TEST_P(Rows, FastRowsMatchOnWholeFrames) {
     Bytes planes[2][3] = {{Bytes(width), Bytes(pairs), Bytes(pairs)}, {Bytes(width), Bytes(pairs), Bytes(pairs)}};
     for (int r = 0; r < height; ++r) {
       const BYTE* row = &frame[size_t(r) * width * 4];
-      MeshedToBgrRow(k, c, row, {4, false}, fast.data(), 4, width);
+      MeshedToBgrRow(k, tables, row, {4, false}, fast.data(), 4, width);
       MeshedToBgrRow_C(k, row, {4, false}, plain.data(), 4, width);
       ASSERT_EQ(fast, plain) << r;
-      BgrToMeshedRow(k, c, row, 4, {true, false}, fast.data(), {4, false}, width);
+      BgrToMeshedRow(k, tables, row, 4, {true, false}, fast.data(), {4, false}, width);
       BgrToMeshedRow_C(k, row, 4, {true, false}, plain.data(), {4, false}, width);
       ASSERT_EQ(fast, plain) << r;
       const ConstPlaneRow src = {row, row + width, row + width + pairs, nullptr};
-      PlanesToBgrRow(k, c, src, fast.data(), 4, pairs);
+      PlanesToBgrRow(k, tables, src, fast.data(), 4, pairs);
       PlanesToBgrRow_C(k, src, plain.data(), 4, pairs);
       ASSERT_EQ(fast, plain) << r;
       for (int i = 0; i < 2; ++i) {
         const PlaneRow dst = {planes[i][0].data(), planes[i][1].data(), planes[i][2].data(), nullptr};
-        if (i == 0) BgrToPlanesRow(k, c, row, 4, {true, false}, dst, pairs);
+        if (i == 0) BgrToPlanesRow(k, tables, row, 4, {true, false}, dst, pairs);
         else BgrToPlanesRow_C(k, row, 4, {true, false}, dst, pairs);
       }
       for (int i = 0; i < 3; ++i) ASSERT_EQ(planes[0][i], planes[1][i]) << r;
@@ -181,19 +183,20 @@ TEST(Clamps, ATableThatIsNoClampTurnsTheFastRowsOff) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Kernels k = plain;
-    const BYTE* tables[3] = {k.sat, k.limitY, k.limitC};
-    BrokenTable broken(tables[c.which], low, high, c.index - low);
+    const BYTE* bytes[3] = {k.sat, k.limitY, k.limitC};
+    BrokenTable broken(bytes[c.which], low, high, c.index - low);
     (c.which == 0 ? k.sat : c.which == 1 ? k.limitY : k.limitC) = broken.at;
-    const Clamps got = CheckClamps(k);
-    EXPECT_EQ(got.decode, c.decode);
-    EXPECT_EQ(got.encode, c.encode);
+    FastTables tables;
+    PrepareFast(k, &tables);
+    EXPECT_EQ(tables.clamps.decode, c.decode);
+    EXPECT_EQ(tables.clamps.encode, c.encode);
     // The rows then give the plain rows' bytes, on the changed table.
     const Bytes px = Sweep(size_t(256) * 4, 1);
     Bytes fast(1024), ref(1024);
-    MeshedToBgrRow(k, got, px.data(), {4, false}, fast.data(), 4, 256);
+    MeshedToBgrRow(k, tables, px.data(), {4, false}, fast.data(), 4, 256);
     MeshedToBgrRow_C(k, px.data(), {4, false}, ref.data(), 4, 256);
     EXPECT_EQ(fast, ref);
-    BgrToMeshedRow(k, got, px.data(), 4, {false, false}, fast.data(), {4, false}, 256);
+    BgrToMeshedRow(k, tables, px.data(), 4, {false, false}, fast.data(), {4, false}, 256);
     BgrToMeshedRow_C(k, px.data(), 4, {false, false}, ref.data(), {4, false}, 256);
     EXPECT_EQ(fast, ref);
   }
