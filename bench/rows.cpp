@@ -2,10 +2,10 @@
 // the fast rows beside the plain ones, and libyuv's UYVYToARGB and ARGBToUYVY
 // on frames of the same size in the same run. The rows run on the BT.601
 // tables of Zelku's converter, as the codecs do.
-#include <vector>
-
 #include <benchmark/benchmark.h>
 #include <libyuv.h>
+
+#include <vector>
 
 #include "rows_meshed.h"
 #include "rows_planar.h"
@@ -53,8 +53,10 @@ void PlanarToBgr32(benchmark::State& state) {
       const BYTE* y = &planes[size_t(r) * yrow];
       const BYTE* cb = &planes[size_t(h) * yrow + size_t(r) * crow];
       const ConstPlaneRow row = {y, cb, cb + size_t(h) * crow, nullptr};
-      if (kFast) PlanesToBgrRow(k, c, row, &out[size_t(r) * w * 4], 4, w / 2);
-      else PlanesToBgrRow_C(k, row, &out[size_t(r) * w * 4], 4, w / 2);
+      if (kFast)
+        PlanesToBgrRow(k, c, row, &out[size_t(r) * w * 4], 4, w / 2);
+      else
+        PlanesToBgrRow_C(k, row, &out[size_t(r) * w * 4], 4, w / 2);
     }
     benchmark::DoNotOptimize(out.data());
   }
@@ -73,8 +75,10 @@ void Bgr32ToPlanar(benchmark::State& state) {
     for (int r = 0; r < h; ++r) {
       BYTE* cb = &planes[size_t(h) * yrow + size_t(r) * crow];
       const PlaneRow row = {&planes[size_t(r) * yrow], cb, cb + size_t(h) * crow, nullptr};
-      if (kFast) BgrToPlanesRow(k, c, &in[size_t(r) * w * 4], 4, {true, false}, row, w / 2);
-      else BgrToPlanesRow_C(k, &in[size_t(r) * w * 4], 4, {true, false}, row, w / 2);
+      if (kFast)
+        BgrToPlanesRow(k, c, &in[size_t(r) * w * 4], 4, {true, false}, row, w / 2);
+      else
+        BgrToPlanesRow_C(k, &in[size_t(r) * w * 4], 4, {true, false}, row, w / 2);
     }
     benchmark::DoNotOptimize(planes.data());
   }
@@ -92,8 +96,10 @@ void MeshedToBgr32(benchmark::State& state) {
     PrepareFast(k, &c);
     for (int r = 0; r < h; ++r) {
       const size_t at = size_t(r) * w * 4;
-      if (kFast) MeshedToBgrRow(k, c, &in[at], {4, false}, &out[at], 4, w);
-      else MeshedToBgrRow_C(k, &in[at], {4, false}, &out[at], 4, w);
+      if (kFast)
+        MeshedToBgrRow(k, c, &in[at], {4, false}, &out[at], 4, w);
+      else
+        MeshedToBgrRow_C(k, &in[at], {4, false}, &out[at], 4, w);
     }
     benchmark::DoNotOptimize(out.data());
   }
@@ -111,8 +117,10 @@ void Bgr32ToMeshed(benchmark::State& state) {
     PrepareFast(k, &c);
     for (int r = 0; r < h; ++r) {
       const size_t at = size_t(r) * w * 4;
-      if (kFast) BgrToMeshedRow(k, c, &in[at], 4, {true, false}, &out[at], {4, false}, w);
-      else BgrToMeshedRow_C(k, &in[at], 4, {true, false}, &out[at], {4, false}, w);
+      if (kFast)
+        BgrToMeshedRow(k, c, &in[at], 4, {true, false}, &out[at], {4, false}, w);
+      else
+        BgrToMeshedRow_C(k, &in[at], 4, {true, false}, &out[at], {4, false}, w);
     }
     benchmark::DoNotOptimize(out.data());
   }

@@ -34,8 +34,7 @@ bool IsClamp(const BYTE* table, Reach r, int* lowOut, int* highOut) {
 Clamps CheckClamps(const Kernels& k) {
   Clamps c;
   const Reach y = Of(k.yToRGB);
-  const Reach b = Indices(y + Of(k.cbToB)), g = Indices(y + Of(k.cbToG) + Of(k.crToG)),
-              r = Indices(y + Of(k.crToR));
+  const Reach b = Indices(y + Of(k.cbToB)), g = Indices(y + Of(k.cbToG) + Of(k.crToG)), r = Indices(y + Of(k.crToR));
   const Reach all = {std::min({b.low, g.low, r.low}), std::max({b.high, g.high, r.high})};
   int low, high;
   c.decode = IsClamp(k.sat, all, &low, &high) && low == std::max<int64_t>(0, std::min<int64_t>(all.low, 255)) &&

@@ -63,8 +63,8 @@ struct Planes {
 // The host frame's side of the walk: which memory row holds row r of field f.
 struct HostRows {
   int64_t rows;
-  LONG deciding;    // signed height that decides which lines field 0 holds
-  bool bottomUp;    // the stored height is not negative
+  LONG deciding;  // signed height that decides which lines field 0 holds
+  bool bottomUp;  // the stored height is not negative
   int64_t stride;
 
   int s(int f) const { return deciding <= 488 ? 1 - f : f; }
@@ -154,8 +154,8 @@ LONG Cccir601Planar::Compress(const YUVBMINFOHEADER* in, const void* frame, YUVB
   });
 }
 
-LONG Cccir601Planar::DecompressToBGR(const YUVBMINFOHEADER* in, const void* frame, YUVBMINFOHEADER* out,
-                                     void** result, const DWORD*, IFrameAllocator* allocator) {
+LONG Cccir601Planar::DecompressToBGR(const YUVBMINFOHEADER* in, const void* frame, YUVBMINFOHEADER* out, void** result,
+                                     const DWORD*, IFrameAllocator* allocator) {
   return Guarded(this, kClass, TEXT("DecompressToBGR"), OnFault::kReportAndEnd, [&] {
     *Require(result) = nullptr;
     Decoding d{Planes(Require(in)), {}, 0, {}};
@@ -173,8 +173,8 @@ LONG Cccir601Planar::DecompressToBGR(const YUVBMINFOHEADER* in, const void* fram
   });
 }
 
-LONG Cccir601Planar::DecompressToYUV(const YUVBMINFOHEADER* in, const void* frame, YUVBMINFOHEADER* out,
-                                     void** result, const DWORD*, IFrameAllocator* allocator) {
+LONG Cccir601Planar::DecompressToYUV(const YUVBMINFOHEADER* in, const void* frame, YUVBMINFOHEADER* out, void** result,
+                                     const DWORD*, IFrameAllocator* allocator) {
   return Guarded(this, kClass, TEXT("DecompressToYUV"), OnFault::kReportAndEnd, [&] {
     *Require(result) = nullptr;
     Decoding d{Planes(Require(in)), {}, 0, {}};
@@ -194,8 +194,8 @@ LONG Cccir601Planar::DecompressToYUV(const YUVBMINFOHEADER* in, const void* fram
   });
 }
 
-LONG Cccir601Planar::CompressFromBGR(const YUVBMINFOHEADER* in, const void* frame, YUVBMINFOHEADER* out,
-                                     void** result, const DWORD* flags, IFrameAllocator* allocator) {
+LONG Cccir601Planar::CompressFromBGR(const YUVBMINFOHEADER* in, const void* frame, YUVBMINFOHEADER* out, void** result,
+                                     const DWORD* flags, IFrameAllocator* allocator) {
   return Guarded(this, kClass, TEXT("Compress"), OnFault::kReportAndEnd, [&] {
     *Require(result) = nullptr;
     Encoding e{Planes(Require(out)), {}, 0, {}};
@@ -215,8 +215,8 @@ LONG Cccir601Planar::CompressFromBGR(const YUVBMINFOHEADER* in, const void* fram
   });
 }
 
-LONG Cccir601Planar::CompressFromYUV(const YUVBMINFOHEADER* in, const void* frame, YUVBMINFOHEADER* out,
-                                     void** result, const DWORD* flags, IFrameAllocator* allocator) {
+LONG Cccir601Planar::CompressFromYUV(const YUVBMINFOHEADER* in, const void* frame, YUVBMINFOHEADER* out, void** result,
+                                     const DWORD* flags, IFrameAllocator* allocator) {
   return Guarded(this, kClass, TEXT("Compress"), OnFault::kReportAndEnd, [&] {
     *Require(result) = nullptr;
     Encoding e{Planes(Require(out)), {}, 0, {}};

@@ -52,8 +52,7 @@ AVX2 inline void EncodeSums(const Kernels& k, const FastTables& f, __m256i b, __
   *scr = _mm256_add_epi32(_mm256_add_epi32(Gather(k.t + 1536, r), Gather(k.t + 1792, g)), Gather(k.t + 2048, b));
 }
 // Eight pixels of B, G, R, A from their luma samples and chroma contributions.
-AVX2 inline void StoreBgr32(const Kernels& k, __m256i y, __m256i toB, __m256i toG, __m256i toR, __m256i a,
-                            BYTE* dst) {
+AVX2 inline void StoreBgr32(const Kernels& k, __m256i y, __m256i toB, __m256i toG, __m256i toR, __m256i a, BYTE* dst) {
   const __m256i l = Gather(k.yToRGB, y);
   // (l + cbToG + crToG) in the kernel's order: the same sum in 32-bit lanes.
   const __m256i b = Clamp(_mm256_srai_epi32(_mm256_add_epi32(l, toB), 16), 0, 255);

@@ -63,8 +63,8 @@ AVX2 void Meshed32ToBgr32Row_AVX2(const Kernels& k, const FastTables& f, const B
 }
 
 // Eight B, G, R, A pixels to eight 32-bit meshed pixels per step.
-AVX2 void Bgr32ToMeshed32Row_AVX2(const Kernels& k, const FastTables& f, const BYTE* src, AlphaUse alpha,
-                                  BYTE* dst, bool reversed, int pixels) {
+AVX2 void Bgr32ToMeshed32Row_AVX2(const Kernels& k, const FastTables& f, const BYTE* src, AlphaUse alpha, BYTE* dst,
+                                  bool reversed, int pixels) {
   const Clamps& c = f.clamps;
   const __m256i byte = _mm256_set1_epi32(0xFF), opaque = _mm256_set1_epi32(255);
   const __m128i ys = _mm_cvtsi32_si128(reversed ? 24 : 0), cbs = _mm_cvtsi32_si128(reversed ? 16 : 8),
@@ -96,8 +96,8 @@ AVX2 void Bgr32ToMeshed32Row_AVX2(const Kernels& k, const FastTables& f, const B
 }  // namespace
 #endif
 
-void MeshedToBgrRow(const Kernels& k, const FastTables& f, const BYTE* src, MeshedOrder order, BYTE* dst,
-                    int dstBpp, int pixels) {
+void MeshedToBgrRow(const Kernels& k, const FastTables& f, const BYTE* src, MeshedOrder order, BYTE* dst, int dstBpp,
+                    int pixels) {
 #ifdef TARNEL_AVX2
   if (order.bpp == 4 && dstBpp == 4 && f.clamps.decode && FastRowsAvailable())
     return Meshed32ToBgr32Row_AVX2(k, f, src, order.reversed, dst, pixels);

@@ -110,8 +110,8 @@ AVX2 void PlanesToBgr32Row_AVX2(const Kernels& k, const FastTables& f, ConstPlan
   PlanesToBgrRow_C(k, rest, dst + 8 * i, 4, pairs - i);
 }
 
-AVX2 void Bgr32ToPlanesRow_AVX2(const Kernels& k, const FastTables& f, const BYTE* src, AlphaUse alpha,
-                                PlaneRow dst, int pairs) {
+AVX2 void Bgr32ToPlanesRow_AVX2(const Kernels& k, const FastTables& f, const BYTE* src, AlphaUse alpha, PlaneRow dst,
+                                int pairs) {
   const Clamps& c = f.clamps;
   const __m256i byte = _mm256_set1_epi32(0xFF), opaque = _mm256_set1_epi32(255);
   int i = 0;

@@ -52,7 +52,7 @@ TEST_F(MeshedConvert, BothByteOrdersCarryAlphaAndRoundTrip) {
     WORD storedBits;
     bool carried;  // the picture's alpha is stored, else 255
   };
-  const Case cases[] = {{32, 0, 32, true}, {32, 1, 32, false}, {32, 2, 32, false},  // any non-zero mode
+  const Case cases[] = {{32, 0, 32, true},  {32, 1, 32, false}, {32, 2, 32, false},  // any non-zero mode
                         {24, 0, 32, false}, {32, 0, 24, false}, {24, 0, 24, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.rgbBits << " " << c.alphaMode << " " << c.storedBits);
@@ -104,7 +104,8 @@ TEST_F(MeshedConvert, RowsKeepTheirOrderAndANegativeHeightReversesThem) {
   const Converted u = Encode(rgb, picture, up), d = Encode(rgb, picture, down);
   ASSERT_EQ(u.status, CODEC_OK);
   ASSERT_EQ(d.status, CODEC_OK);
-  for (int r = 0; r < 12; ++r) ASSERT_EQ(0, std::memcmp(&u.frame[size_t(r) * 36], &d.frame[size_t(11 - r) * 36], 36)) << r;
+  for (int r = 0; r < 12; ++r)
+    ASSERT_EQ(0, std::memcmp(&u.frame[size_t(r) * 36], &d.frame[size_t(11 - r) * 36], 36)) << r;
   // Decoding either gives the picture's memory order back.
   Header out = RgbOut(up, 32);
   const Converted du = Decode(up, u.frame, out), dd = Decode(down, d.frame, out);
@@ -134,7 +135,8 @@ TEST_F(MeshedConvert, TwoFieldsAreWrittenAndExchangedByBit4) {
     for (int f = 0; f < 2; ++f)
       for (int r = 0; r < 5; ++r) {
         const int source = (c.exchanged ? 1 - f : f) + 2 * r;
-        ASSERT_EQ(0, std::memcmp(&two.frame[out.biSizeImage / 2 * f + size_t(r) * 24], &one.frame[size_t(source) * 24], 24))
+        ASSERT_EQ(
+            0, std::memcmp(&two.frame[out.biSizeImage / 2 * f + size_t(r) * 24], &one.frame[size_t(source) * 24], 24))
             << f << " " << r;
       }
   }
@@ -222,7 +224,8 @@ TEST_F(MeshedConvert, RefusedFramesAndFailures) {
   const Case cases[] = {
       {"a 16-bit RGB output", false, stored, with(rgbOut, [](Header& h) { h.biBitCount = 16; }), CODEC_E_FORMAT},
       {"an output of no size", false, stored, with(rgbOut, [](Header& h) { h.biSizeImage = 0; }), CODEC_E_FORMAT},
-      {"a stored frame a byte short", false, with(stored, [](Header& h) { h.biSizeImage -= 1; }), rgbOut, CODEC_E_FORMAT},
+      {"a stored frame a byte short", false, with(stored, [](Header& h) { h.biSizeImage -= 1; }), rgbOut,
+       CODEC_E_FORMAT},
       {"an 8-bit RGB input", true, with(rgb, [](Header& h) { h.biBitCount = 8; }), stored, CODEC_E_FORMAT},
       {"a stored frame of no size", true, rgb, with(stored, [](Header& h) { h.biSizeImage = 0; }), CODEC_E_FORMAT},
       {"two fields in a frame too short for field 1", true, rgb,

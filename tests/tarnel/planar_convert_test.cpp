@@ -189,7 +189,8 @@ TEST_F(PlanarConvert, PremultipliesRgbByAlphaWhenAsked) {
     // The same frame with its colours scaled beforehand, encoded without the flag.
     Bytes scaled = picture;
     for (size_t p = 0; p < scaled.size(); p += 4)
-      for (int ch = 0; ch < 3; ++ch) scaled[p + ch] = BYTE(c.scaled ? Scaled(picture[p + ch], picture[p + 3]) : picture[p + ch]);
+      for (int ch = 0; ch < 3; ++ch)
+        scaled[p + ch] = BYTE(c.scaled ? Scaled(picture[p + ch], picture[p + 3]) : picture[p + ch]);
     Header plain = rgb;
     Header out2 = StoredFor(plain, 32);
     const Converted want = Encode(plain, scaled, out2);
@@ -413,9 +414,12 @@ TEST_F(PlanarConvert, FramesThatWouldLeaveTheirBuffersAreRefusedBeforeAllocation
   };
   const Header rgbOut = RgbOut(stored, 32);
   const Case cases[] = {
-      {"a stored frame too short for field 1", false, with(stored, [](Header& h) { h.biSizeImage = 1000; }), rgbOut, 1000},
-      {"an output frame of no size", false, stored, with(rgbOut, [](Header& h) { h.biSizeImage = 0; }), stored.biSizeImage},
-      {"an output frame a byte short", false, stored, with(rgbOut, [](Header& h) { h.biSizeImage -= 1; }), stored.biSizeImage},
+      {"a stored frame too short for field 1", false, with(stored, [](Header& h) { h.biSizeImage = 1000; }), rgbOut,
+       1000},
+      {"an output frame of no size", false, stored, with(rgbOut, [](Header& h) { h.biSizeImage = 0; }),
+       stored.biSizeImage},
+      {"an output frame a byte short", false, stored, with(rgbOut, [](Header& h) { h.biSizeImage -= 1; }),
+       stored.biSizeImage},
       {"a 16-bit RGB output", false, stored, with(rgbOut, [](Header& h) { h.biBitCount = 16; }), stored.biSizeImage},
       {"a 32-bit stored frame sized for 24 bits", true, rgb, stored32, size_t(486) * 2880},
       {"an RGB input a row short", true, with(rgb, [](Header& h) { h.biSizeImage = 485 * 2880; }), stored, 485 * 2880},
@@ -455,15 +459,23 @@ TEST_F(PlanarConvert, FailuresHaveTheirCodesAndNames) {
   Header out = stored;
   const Case cases[] = {
       {"DecompressToBGR", CODEC_E_NOFRAME, TEXT("DecompressToBGR"),
-       [&](const void* f, void** r) { return ConversionSlot(p, kDecompressToBGR, &stored, f, &rgbOut, r, nullptr, &allocator); }},
+       [&](const void* f, void** r) {
+         return ConversionSlot(p, kDecompressToBGR, &stored, f, &rgbOut, r, nullptr, &allocator);
+       }},
       {"DecompressToYUV", CODEC_E_NOFRAME, TEXT("DecompressToYUV"),
-       [&](const void* f, void** r) { return ConversionSlot(p, kDecompressToYUV, &stored, f, &yuvOut, r, nullptr, &allocator); }},
+       [&](const void* f, void** r) {
+         return ConversionSlot(p, kDecompressToYUV, &stored, f, &yuvOut, r, nullptr, &allocator);
+       }},
       {"Decompress", CODEC_E_NOFRAME, TEXT("DecompressToBGR"),
        [&](const void* f, void** r) { return p->Decompress(&stored, f, &rgbOut, r, nullptr, &allocator, 0); }},
       {"CompressFromBGR", CODEC_E_UNEXPECTED, TEXT("Compress"),
-       [&](const void* f, void** r) { return ConversionSlot(p, kCompressFromBGR, &rgb, f, &out, r, nullptr, &allocator); }},
+       [&](const void* f, void** r) {
+         return ConversionSlot(p, kCompressFromBGR, &rgb, f, &out, r, nullptr, &allocator);
+       }},
       {"CompressFromYUV", CODEC_E_UNEXPECTED, TEXT("Compress"),
-       [&](const void* f, void** r) { return ConversionSlot(p, kCompressFromYUV, &yuvIn, f, &out, r, nullptr, &allocator); }},
+       [&](const void* f, void** r) {
+         return ConversionSlot(p, kCompressFromYUV, &yuvIn, f, &out, r, nullptr, &allocator);
+       }},
       {"Compress", CODEC_E_UNEXPECTED, TEXT("Compress"),
        [&](const void* f, void** r) { return p->Compress(&rgb, f, &out, r, nullptr, &allocator, 0); }},
   };

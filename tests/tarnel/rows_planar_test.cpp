@@ -1,11 +1,12 @@
 // The fast rows against the plain ones, byte for byte, on the converter's own
 // tables in both limiting states, and the table checks that decide whether a
 // fast row may clamp in registers.
+#include "rows_planar.h"
+
 #include <memory>
 
 #include "frames.h"
 #include "rows_meshed.h"
-#include "rows_planar.h"
 
 namespace tarneltest {
 namespace {
@@ -141,8 +142,10 @@ TEST_P(Rows, FastRowsMatchOnWholeFrames) {
       ASSERT_EQ(fast, plain) << r;
       for (int i = 0; i < 2; ++i) {
         const PlaneRow dst = {planes[i][0].data(), planes[i][1].data(), planes[i][2].data(), nullptr};
-        if (i == 0) BgrToPlanesRow(k, tables, row, 4, {true, false}, dst, pairs);
-        else BgrToPlanesRow_C(k, row, 4, {true, false}, dst, pairs);
+        if (i == 0)
+          BgrToPlanesRow(k, tables, row, 4, {true, false}, dst, pairs);
+        else
+          BgrToPlanesRow_C(k, row, 4, {true, false}, dst, pairs);
       }
       for (int i = 0; i < 3; ++i) ASSERT_EQ(planes[0][i], planes[1][i]) << r;
     }
@@ -174,10 +177,12 @@ TEST(Clamps, ATableThatIsNoClampTurnsTheFastRowsOff) {
     bool decode, encode;
   };
   const Case cases[] = {
-      {"sat at 0", 0, 0, false, true},       {"sat at 255", 0, 255, false, true},
-      {"sat at 128", 0, 128, false, true},   {"limitY at 100", 1, 100, true, false},
+      {"sat at 0", 0, 0, false, true},
+      {"sat at 255", 0, 255, false, true},
+      {"sat at 128", 0, 128, false, true},
+      {"limitY at 100", 1, 100, true, false},
       {"limitC at 200", 2, 200, true, false},
-      {"limitY at 16", 1, 16, true, true},  // a clamp to 17..235 over the sums' reach, and clamped so
+      {"limitY at 16", 1, 16, true, true},             // a clamp to 17..235 over the sums' reach, and clamped so
       {"sat at the far low end", 0, low, true, true},  // beyond every decode sum
   };
   for (const Case& c : cases) {
@@ -215,8 +220,8 @@ TEST(Kernels, DecodeBlackAndWhiteAndPremultiplyEnds) {
     int zero;
     BYTE want;
   };
-  const Case cases[] = {{200, 255, 0, 200}, {200, 0, 0, 0},     {255, 128, 0, 128}, {1, 128, 0, 1},
-                        {235, 0, 16, 16},   {240, 0, 128, 128}, {16, 0, 128, 128},  {100, 255, 128, 100},
+  const Case cases[] = {{200, 255, 0, 200},   {200, 0, 0, 0},       {255, 128, 0, 128}, {1, 128, 0, 1},
+                        {235, 0, 16, 16},     {240, 0, 128, 128},   {16, 0, 128, 128},  {100, 255, 128, 100},
                         {127, 128, 128, 128}, {129, 128, 128, 129}, {0, 255, 16, 0}};
   for (const Case& c : cases)
     EXPECT_EQ(c.zero ? PremultiplyAround(c.v, c.a, c.zero) : Premultiply(c.v, c.a), c.want)
