@@ -55,6 +55,12 @@ inline bool RowsInside(int64_t base, int64_t first, int64_t step, int64_t count,
   return low >= 0 && !__builtin_add_overflow(high, bytes, &end) && end <= size;
 }
 
+// The same for n rows, the first at byte `first` and each next one `step`
+// bytes on.
+inline bool RowsInside(int64_t first, int64_t step, int64_t n, int64_t rowBytes, int64_t size) {
+  return RowsInside(first, 0, 1, n, step, rowBytes, size);
+}
+
 // Sets the output-frame pointer to null, allocates output->biSizeImage bytes
 // from the host and stores the block through the pointer; null when the host
 // has none.

@@ -1,5 +1,5 @@
 // Cccir601Meshed: interleaved 4:4:4, the stored frame in bitmap row order.
-// Negotiation; the conversions come with the pixel kernels.
+// Negotiation (the conversions are in meshed_convert.cpp).
 #include "format.h"
 #include "guard.h"
 
@@ -38,11 +38,6 @@ LONG Cccir601Meshed::DecompressBegin(const YUVBMINFOHEADER*, const YUVBMINFOHEAD
   return Begin(this, kClass, TEXT("DecompressBegin"), started);
 }
 
-LONG Cccir601Meshed::Decompress(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                                IFrameAllocator*, DWORD) {
-  return CODEC_E_NOTIMPL;
-}
-
 LONG Cccir601Meshed::CompressQuery(const YUVBMINFOHEADER* in, YUVBMINFOHEADER* out) {
   return Guarded(this, kClass, TEXT("CompressQuery"), OnFault::kReport, [&] {
     Require(in);
@@ -75,7 +70,4 @@ LONG Cccir601Meshed::CompressGetFormat(const YUVBMINFOHEADER* in, YUVBMINFOHEADE
   });
 }
 
-LONG Cccir601Meshed::Compress(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                              IFrameAllocator*, DWORD) {
-  return CODEC_E_NOTIMPL;
-}
+// The conversions are in meshed_convert.cpp.

@@ -1,5 +1,5 @@
 // Cccir601Planar: separate Y, Cb, Cr (and alpha) planes with rows padded to 64
-// bytes, two fields. Negotiation; the conversions come with the pixel kernels.
+// bytes, two fields. Negotiation (the conversions are in planar_convert.cpp).
 #include "format.h"
 #include "guard.h"
 
@@ -84,28 +84,4 @@ LONG Cccir601Planar::CompressGetFormat(const YUVBMINFOHEADER* in, YUVBMINFOHEADE
   });
 }
 
-// The conversions come with the pixel kernels.
-LONG Cccir601Planar::Decompress(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                                IFrameAllocator*, DWORD) {
-  return CODEC_E_NOTIMPL;
-}
-LONG Cccir601Planar::Compress(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                              IFrameAllocator*, DWORD) {
-  return CODEC_E_NOTIMPL;
-}
-LONG Cccir601Planar::DecompressToBGR(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                                     IFrameAllocator*) {
-  return CODEC_E_NOTIMPL;
-}
-LONG Cccir601Planar::DecompressToYUV(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                                     IFrameAllocator*) {
-  return CODEC_E_NOTIMPL;
-}
-LONG Cccir601Planar::CompressFromBGR(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                                     IFrameAllocator*) {
-  return CODEC_E_NOTIMPL;
-}
-LONG Cccir601Planar::CompressFromYUV(const YUVBMINFOHEADER*, const void*, YUVBMINFOHEADER*, void**, const DWORD*,
-                                     IFrameAllocator*) {
-  return CODEC_E_NOTIMPL;
-}
+// The conversions are in planar_convert.cpp.

@@ -1,6 +1,7 @@
 // Frames for the conversion tests: reproducible pixel bytes, frames and
-// headers placed against an unreadable page, and the table arithmetic of the
-// BT.601 converter to compute expected pixels with.
+// headers placed against an unreadable page, one call of a conversion with its
+// result, and the table arithmetic of the BT.601 converter to compute expected
+// pixels with.
 #pragma once
 
 #include <cstdint>
@@ -43,9 +44,11 @@ inline std::unique_ptr<GuardedBlock> InputFrame(const std::vector<BYTE>& bytes) 
 // A header of `size` bytes (144 for RGB, 160 for YUV) at the end of a guarded
 // block, so that a read of the YUV block of an RGB header faults; read-only
 // for input headers.
+// `bytes` 0 places as many bytes as the header's biSize says it has.
 class PlacedHeader {
  public:
-  PlacedHeader(const Header& h, bool readOnly) : block_(h.biSize >= 160 ? 160 : 144) {
+  explicit PlacedHeader(const Header& h, bool readOnly = true, size_t bytes = 0)
+      : block_(bytes ? bytes : h.biSize >= 160 ? 160 : 144) {
     std::memcpy(block_.data(), &h, block_.size());
     if (readOnly) block_.ReadOnly();
   }
@@ -70,5 +73,48 @@ inline const tarnel::Kernels& Bt601Kernels(bool limit = true) {
 
 // A stored frame's rows: the pitch of a row of `width` pixels.
 inline int64_t PackedPitch(LONG width, DWORD rowAlign) { return tarnel::AlignedPitch(int64_t(width) * 2, rowAlign); }
+
+using Bytes = std::vector<BYTE>;
+
+// n bytes from a small linear congruential generator.
+inline Bytes Noise(size_t n, uint32_t seed) {
+  Bytes b(n);
+  for (BYTE& v : b) {
+    seed = seed * 1664525u + 1013904223u;
+    v = BYTE(seed >> 24);
+  }
+  return b;
+}
+
+// The output of one conversion: its status and a copy of the frame it made.
+struct Converted {
+  LONG status;
+  bool framed;  // the output-frame pointer was set
+  Bytes frame;
+};
+
+// Runs `run(input frame, result pointer)` with the input placed against an
+// unreadable page (the output comes from the caller's guarded allocator).
+template <class Run>
+Converted Convert(const Bytes& input, DWORD outputSize, Run&& run) {
+  auto in = InputFrame(input);
+  void* result = reinterpret_cast<void*>(uintptr_t(1));  // must become null or the frame
+  const LONG status = run(static_cast<const void*>(in->data()), &result);
+  Converted c{status, result != nullptr, {}};
+  if (result) c.frame.assign(static_cast<BYTE*>(result), static_cast<BYTE*>(result) + outputSize);
+  return c;
+}
+
+// A conversion slot of its own (the planar codec's 19 to 22, the packed
+// codec's 19 to 23), called through the table as a host calls it.
+inline LONG ConversionSlot(ICodec* codec, int slot, const Header* in, const void* frame, Header* out, void** result,
+                           const DWORD* flags, IFrameAllocator* allocator) {
+  typedef LONG(CODEC_CALL * Fn)(ICodec*, const Header*, const void*, Header*, void**, const DWORD*, IFrameAllocator*);
+  void* const* table = *reinterpret_cast<void* const* const*>(codec);
+  return reinterpret_cast<Fn>(table[slot])(codec, in, frame, out, result, flags, allocator);
+}
+enum PlanarSlot { kDecompressToBGR = 19, kDecompressToYUV, kCompressFromBGR, kCompressFromYUV };
+
+inline int Stride(LONG width, int bits) { return (width * bits / 8 + 3) & ~3; }
 
 }  // namespace tarneltest
