@@ -359,7 +359,8 @@ def convert(call, state):
     header_before = bytes(call.out.data)
     try:
         plan, after_alloc, finish = planner(call, op, flags, limiting)
-    except Outside:
+    except Outside as why:
+        res.why = str(why)
         res.status = REFUSED
         res.header = header_before
         return res
@@ -408,40 +409,49 @@ def _packed_swapped(h, fields, need_720):
     return fields == 2 and h.biHeight <= 512 and (not need_720 or h.biWidth == 720)
 
 
+_CACHES = {}
+
+
+def _units(src, out, ioff, ooff, count, size, tag, fn):
+    """Converts count units of size bytes from src at ioff into out at ooff,
+    each through fn(unit bytes) -> output bytes (remembered per tag)."""
+    cache = _CACHES.get(tag)
+    if cache is None or len(cache) > 400000:
+        cache = _CACHES[tag] = {}
+    chunks = []
+    for i in range(ioff, ioff + count * size, size):
+        key = src[i:i + size]
+        v = cache.get(key)
+        if v is None:
+            v = cache[key] = fn(key)
+        chunks.append(v)
+    data = b"".join(chunks)
+    out[ooff:ooff + len(data)] = data
+
+
+def _alpha(bpp):
+    return (255,) if bpp == 4 else ()
+
+
 def _row_decode_rgb(src, out, ioff, ooff, groups, bpp):
-    o = ooff
-    for g in range(groups):
-        i = ioff + 4 * g
-        cb, y0, cr, y1 = src[i], src[i + 1], src[i + 2], src[i + 3]
-        for y in (y0, y1):
-            b, gg, r = decode_pixel(y, cb, cr)
-            out[o], out[o + 1], out[o + 2] = b, gg, r
-            if bpp == 4:
-                out[o + 3] = 255
-            o += bpp
+    def group(u):
+        cb, y0, cr, y1 = u
+        return bytes(decode_pixel(y0, cb, cr) + _alpha(bpp) + decode_pixel(y1, cb, cr) + _alpha(bpp))
+    _units(src, out, ioff, ooff, groups, 4, ("rgb", bpp), group)
 
 
 def _row_decode_half(src, out, ioff, ooff, groups, bpp):
-    o = ooff
-    for g in range(groups):
-        i = ioff + 4 * g
-        b, gg, r = decode_pixel(src[i + 1], src[i], src[i + 2])
-        out[o], out[o + 1], out[o + 2] = b, gg, r
-        if bpp == 4:
-            out[o + 3] = 255
-        o += bpp
+    def group(u):
+        cb, y0, cr, y1 = u
+        return bytes(decode_pixel(y0, cb, cr) + _alpha(bpp))
+    _units(src, out, ioff, ooff, groups, 4, ("half", bpp), group)
 
 
 def _row_decode_yuv(src, out, ioff, ooff, groups, bpp):
-    o = ooff
-    for g in range(groups):
-        i = ioff + 4 * g
-        cb, y0, cr, y1 = src[i], src[i + 1], src[i + 2], src[i + 3]
-        for y in (y0, y1):
-            out[o], out[o + 1], out[o + 2] = y, cb, cr
-            if bpp == 4:
-                out[o + 3] = 255
-            o += bpp
+    def group(u):
+        cb, y0, cr, y1 = u
+        return bytes((y0, cb, cr) + _alpha(bpp) + (y1, cb, cr) + _alpha(bpp))
+    _units(src, out, ioff, ooff, groups, 4, ("yuv", bpp), group)
 
 
 def _fill(src, out, ooff, pattern, count):
@@ -534,24 +544,20 @@ def _packed_half(call, op, flags, limiting):
 
 
 def _row_encode_packed(src, out, ioff, ooff, pairs, ibpp, kind, premul, limiting):
-    o = ooff
-    for p in range(pairs):
-        i = ioff + 2 * p * ibpp
-        px0 = src[i:i + ibpp]
-        px1 = src[i + ibpp:i + 2 * ibpp]
+    def pair(u):
+        px0, px1 = u[:ibpp], u[ibpp:]
         if kind == "rgb":
             p0, p1 = (px0[0], px0[1], px0[2]), (px1[0], px1[1], px1[2])
             if premul:
                 p0 = tuple(premultiply(c, px0[3]) for c in p0)
                 p1 = tuple(premultiply(c, px1[3]) for c in p1)
-            out[o:o + 4] = bytes(encode_pair(p0, p1, limiting))
-        else:
-            q0, q1 = (px0[0], px0[1], px0[2]), (px1[0], px1[1], px1[2])
-            if premul:
-                q0 = premultiply_yuv(*q0, px0[3])
-                q1 = premultiply_yuv(*q1, px1[3])
-            out[o:o + 4] = bytes((chroma_mean(q0[1], q1[1]), q0[0], chroma_mean(q0[2], q1[2]), q1[0]))
-        o += 4
+            return bytes(encode_pair(p0, p1, limiting))
+        q0, q1 = (px0[0], px0[1], px0[2]), (px1[0], px1[1], px1[2])
+        if premul:
+            q0 = premultiply_yuv(*q0, px0[3])
+            q1 = premultiply_yuv(*q1, px1[3])
+        return bytes((chroma_mean(q0[1], q1[1]), q0[0], chroma_mean(q0[2], q1[2]), q1[0]))
+    _units(src, out, ioff, ooff, pairs, 2 * ibpp, ("packed", ibpp, kind, premul, limiting), pair)
 
 
 def _packed_from_host(call, op, flags, limiting):
@@ -680,11 +686,11 @@ def _planar_decode(call, op, flags, limiting):
 def _row_planar_encode(src, out, ioff, yo, cbo, cro, ao, pairs, ibpp, kind, premul, use_alpha, out_alpha,
                        limiting):
     lc = _LIM[(limiting, "c")]
-    for p in range(pairs):
-        i = ioff + 2 * p * ibpp
+
+    def pair(u):
         pixels, alphas = [], []
         for j in (0, 1):
-            px = src[i + j * ibpp:i + (j + 1) * ibpp]
+            px = u[j * ibpp:(j + 1) * ibpp]
             a = px[3] if use_alpha else 255
             c = (px[0], px[1], px[2])
             if premul:
@@ -692,16 +698,33 @@ def _row_planar_encode(src, out, ioff, yo, cbo, cro, ao, pairs, ibpp, kind, prem
             pixels.append(c)
             alphas.append(a)
         if kind == "rgb":
-            out[yo + 2 * p] = encode_luma(*pixels[0], limiting)
-            out[yo + 2 * p + 1] = encode_luma(*pixels[1], limiting)
+            ys = bytes((encode_luma(*pixels[0], limiting), encode_luma(*pixels[1], limiting)))
             cb, _, cr, _ = encode_pair(pixels[0], pixels[1], limiting)
         else:
-            out[yo + 2 * p], out[yo + 2 * p + 1] = pixels[0][0], pixels[1][0]
+            ys = bytes((pixels[0][0], pixels[1][0]))
             cb = lc[((((pixels[0][1] - 128) + (pixels[1][1] - 128) + 1) >> 1) + 128) + _OFF]
             cr = lc[((((pixels[0][2] - 128) + (pixels[1][2] - 128) + 1) >> 1) + 128) + _OFF]
-        out[cbo + p], out[cro + p] = cb, cr
-        if out_alpha:
-            out[ao + 2 * p], out[ao + 2 * p + 1] = alphas
+        return ys, cb, cr, bytes(alphas)
+
+    tag = ("planar encode", ibpp, kind, premul, use_alpha, limiting)
+    cache = _CACHES.get(tag)
+    if cache is None or len(cache) > 400000:
+        cache = _CACHES[tag] = {}
+    ys, cbs, crs, alphas = [], bytearray(), bytearray(), []
+    for i in range(ioff, ioff + pairs * 2 * ibpp, 2 * ibpp):
+        key = src[i:i + 2 * ibpp]
+        v = cache.get(key)
+        if v is None:
+            v = cache[key] = pair(key)
+        ys.append(v[0])
+        cbs.append(v[1])
+        crs.append(v[2])
+        alphas.append(v[3])
+    out[yo:yo + 2 * pairs] = b"".join(ys)
+    out[cbo:cbo + pairs] = cbs
+    out[cro:cro + pairs] = crs
+    if out_alpha:
+        out[ao:ao + 2 * pairs] = b"".join(alphas)
 
 
 def _planar_encode(call, op, flags, limiting):
@@ -746,13 +769,13 @@ def _meshed_order(subsampling, bits):
 
 def _row_meshed_decode(src, out, ioff, ooff, width, ibpp, order, obpp):
     yi, cbi, cri, ai = order
-    o = ooff
-    for x in range(width):
-        i = ioff + x * ibpp
-        out[o], out[o + 1], out[o + 2] = decode_pixel(src[i + yi], src[i + cbi], src[i + cri])
+
+    def pixel(u):
+        bgr = decode_pixel(u[yi], u[cbi], u[cri])
         if obpp == 4:
-            out[o + 3] = src[i + ai] if ai is not None else 255
-        o += obpp
+            return bytes(bgr + ((u[ai] if ai is not None else 255),))
+        return bytes(bgr)
+    _units(src, out, ioff, ooff, width, ibpp, ("meshed decode", ibpp, order, obpp), pixel)
 
 
 def _meshed_decode(call, op, flags, limiting):
@@ -780,18 +803,19 @@ def _meshed_decode(call, op, flags, limiting):
 
 def _row_meshed_encode(src, out, ioff, ooff, width, ibpp, use_alpha, premul, order, obpp, limiting):
     yi, cbi, cri, ai = order
-    o = ooff
-    for x in range(width):
-        i = ioff + x * ibpp
-        b, g, r = src[i], src[i + 1], src[i + 2]
-        a = src[i + 3] if use_alpha else 255
+
+    def pixel(u):
+        b, g, r = u[0], u[1], u[2]
+        a = u[3] if use_alpha else 255
         if premul:
             b, g, r = premultiply(b, a), premultiply(g, a), premultiply(r, a)
-        y, cb, cr = encode_pixel(b, g, r, limiting)
-        out[o + yi], out[o + cbi], out[o + cri] = y, cb, cr
+        v = bytearray(obpp)
+        v[yi], v[cbi], v[cri] = encode_pixel(b, g, r, limiting)
         if ai is not None:
-            out[o + ai] = a
-        o += obpp
+            v[ai] = a
+        return bytes(v)
+    _units(src, out, ioff, ooff, width, ibpp, ("meshed encode", ibpp, use_alpha, premul, order, obpp, limiting),
+           pixel)
 
 
 def _meshed_encode(call, op, flags, limiting):
@@ -850,22 +874,30 @@ def _yvy_decode(call, op, flags, limiting):
 
 
 def _row_yvy_encode(src, out, ioff, ooff, width, ibpp, kind, premul, limiting):
-    ys, cbs, crs = [], [], []
-    for x in range(width):
-        i = ioff + x * ibpp
+    def pixel(u):
         if kind == "rgb":
-            b, g, r = src[i], src[i + 1], src[i + 2]
+            b, g, r = u[0], u[1], u[2]
             if premul:
-                a = src[i + 3]
+                a = u[3]
                 b, g, r = premultiply(b, a), premultiply(g, a), premultiply(r, a)
-            y, cb, cr = encode_pixel(b, g, r, limiting)
-        else:
-            y, cb, cr = src[i], src[i + 1], src[i + 2]
-            if premul:
-                y, cb, cr = premultiply_yuv(y, cb, cr, src[i + 3])
-        ys.append(y)
-        cbs.append(cb)
-        crs.append(cr)
+            return encode_pixel(b, g, r, limiting)
+        if premul:
+            return premultiply_yuv(u[0], u[1], u[2], u[3])
+        return u[0], u[1], u[2]
+
+    tag = ("yvy scratch", ibpp, kind, premul, limiting)
+    cache = _CACHES.get(tag)
+    if cache is None or len(cache) > 400000:
+        cache = _CACHES[tag] = {}
+    ys, cbs, crs = [], [], []
+    for i in range(ioff, ioff + width * ibpp, ibpp):
+        key = src[i:i + ibpp]
+        v = cache.get(key)
+        if v is None:
+            v = cache[key] = pixel(key)
+        ys.append(v[0])
+        cbs.append(v[1])
+        crs.append(v[2])
     lc = _LIM[(limiting, "c")]
     groups = width // 2
     o = ooff
