@@ -36,9 +36,11 @@ Readings taken where the text leaves a choice:
 - the UYVY filter converts biWidth / 2 whole pairs: the last group is the last
   whole pair (x = 2 (biWidth / 2 - 1)), and a row of one group (width 2 or 3)
   takes the first group's rule, (3 Cb[0] + Cb[1]) >> 2;
-- the encoders write 4 into a dwRowAlign of 0 only once the output frame is
-  allocated; a refused frame changes no header (the half preview halves the
-  caller's header only when it is not refused);
+- a refused frame changes no header (the half preview halves the caller's
+  header only when it is not refused); an encoder that gets no output frame
+  or scratch row may or may not have written 4 into a dwRowAlign of 0;
+- the half preview of a frame of one field takes every second stored row
+  (after the blank rows), so that it shows the whole picture;
 - Compress calls ColorLimit before anything else, refused frames included;
 - the UYVY scratch row is asked of Zelku after the buffer checks and before
   the output frame; when it cannot be had the result is 0x8000FFFF.
@@ -188,6 +190,7 @@ class Result:
         self.lines = []            # (category, level, text) or (category, level, regex) for timing
         self.scratch = False       # whether a scratch row was asked of Zelku
         self.limiting = None       # the converter's limiting after the call
+        self.header_also = None    # another output header that is right too
 
     def __repr__(self):
         return "Result(0x%08x, allocations %r, %s)" % (self.status, self.allocations,
@@ -366,20 +369,27 @@ def convert(call, state):
         return res
     if after_alloc is not None and after_alloc.get("header_first"):
         after_alloc["header_first"](call.out)
+    def failed(status):
+        # Whether an encoder that gets no memory has already set dwRowAlign
+        # is open: either header is right then.
+        res.status = status
+        res.header = bytes(call.out.data)
+        if after_alloc is not None and after_alloc.get("header_after"):
+            other = Header(res.header)
+            after_alloc["header_after"](other)
+            res.header_also = bytes(other.data)
+        return res
+
     if row == YVY and not decoder:
         res.scratch = True
         if not call.scratch_ok:
-            res.status = CAUGHT
-            res.header = bytes(call.out.data)
-            return res
+            return failed(CAUGHT)
     if len(call.inp_frame) < plan.in_size:
         raise ValueError("an input frame of %d bytes, not %d" % (len(call.inp_frame), plan.in_size))
     size = call.out.biSizeImage
     res.allocations.append((size, 0))
     if not call.alloc(size):
-        res.status = NO_FRAME if decoder else CAUGHT
-        res.header = bytes(call.out.data)
-        return res
+        return failed(NO_FRAME if decoder else CAUGHT)
     if after_alloc is not None and after_alloc.get("header_after"):
         after_alloc["header_after"](call.out)
     out = bytearray([call.fill]) * size
@@ -528,8 +538,10 @@ def _packed_half(call, op, flags, limiting):
         first, move = height - 1, -1
     else:
         first, move = 0, 1
+    # A frame of one field holds every line: the preview takes every second.
+    step = 2 if fields == 1 else 1
     for k in range(rows):
-        ioff = (blank + k) * pitch
+        ioff = (blank + k * step) * pitch
         ooff = (first + move * k) * ostride
         plan.read(ioff, 4 * groups)
         plan.write(ooff, bpp * groups)
@@ -953,8 +965,9 @@ def _header(**fields):
 
 
 def _rgb(width, height, bits, **more):
-    return _header(biSize=144, biWidth=width, biHeight=height, biPlanes=1, biBitCount=bits,
-                   biSizeImage=abs(height) * stride(width, bits), **more)
+    fields = dict(biSizeImage=abs(height) * stride(width, bits))
+    fields.update(more)
+    return _header(biSize=144, biWidth=width, biHeight=height, biPlanes=1, biBitCount=bits, **fields)
 
 
 def _stored(width, height, bits, subsampling, compression=YUV, planes=1, flag=0, size=0, **more):
@@ -1045,6 +1058,13 @@ def selftest():
     res = convert(Call(2, "DecompressToBGRHalf", s, frame, out), state)
     check("small half refused", (res.status, res.allocations, Header(res.header).biWidth), (REFUSED, [], 720))
 
+    # One field: the preview takes every second stored row.
+    s1 = _stored(4, 8, 16, 512, size=64, dwInterlace=1)
+    frame = b"".join(bytes((128, 16 + 20 * k, 128, 16 + 20 * k)) * 2 for k in range(8))
+    res = convert(Call(2, "DecompressToBGRHalf", s1, frame, _rgb(4, 8, 24, biSizeImage=384)), state)
+    check("one field: rows 0, 2, 4, 6", [res.frame[r * 8] for r in (3, 2, 1, 0)],
+          [decode_pixel(16 + 40 * k, 128, 128)[0] for k in range(4)])
+
     # Row pitch from dwRowAlign; a pitch the query's size ignores is refused.
     s = _stored(720, 486, 16, 512, flag=1, dwRowAlign=2048, size=486 * 2048)
     frame = bytes(486 * 2048)
@@ -1063,7 +1083,8 @@ def selftest():
     res = convert(Call(2, "Decompress", s, bytes(32), _rgb(8, 2, 24), alloc=lambda size: False), state)
     check("decoder without a frame", res.status, NO_FRAME)
     res = convert(Call(2, "Compress", _rgb(8, 2, 24), bytes(48), s, alloc=lambda size: False), state)
-    check("encoder without a frame", (res.status, Header(res.header).dwRowAlign), (CAUGHT, 0))
+    check("encoder without a frame", (res.status, Header(res.header).dwRowAlign, Header(res.header_also).dwRowAlign),
+          (CAUGHT, 0, 4))
 
     # UYVY: a uniform frame gives identical groups; the edges weigh 3 and 1.
     rgbin = _rgb(8, 486, 24)
