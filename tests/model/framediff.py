@@ -645,9 +645,13 @@ def frame_difference(got, want, sc, result):
         count, len(got), first, got[first:first + 12].hex(), want[first:first + 12].hex())
 
 
-# How far beyond 0..255 the decode sums reach (the model's kernels index their
-# clamping tables up to this far).
-_DECODE_REACH = 300
+def decode_reach():
+    """The lowest and highest index the decode sums give the clamping table."""
+    t = model.TABLES
+    sums = [(y + c) >> 16 for y in (t.y_to_rgb[0], t.y_to_rgb[255])
+            for c in t.cb_to_b + t.cr_to_r + [g + r for g in (min(t.cb_to_g), max(t.cb_to_g))
+                                               for r in (min(t.cr_to_g), max(t.cr_to_g))]]
+    return min(sums), max(sums)
 
 
 def check_tables(codec, low, high):
@@ -703,11 +707,15 @@ def main():
         fn.restype, fn.argtypes = ctypes.c_int, []
         range_of[name] = fn()
     low, high = range_of["ZelkuTableLow"], range_of["ZelkuTableHigh"]
-    if low > -_DECODE_REACH or high < 255 + _DECODE_REACH:
-        print("%s: the clamping tables cover %d..%d only" % (TOOL, low, high))
+    reach = decode_reach()
+    if low > reach[0] or high < reach[1]:
+        print("DIFFERENCE the clamping tables cover %d..%d, the decode sums reach %d..%d" % ((low, high) + reach))
+        found_early = 1
+    else:
+        found_early = 0
     zelku.take()
 
-    found = 0
+    found = found_early
 
     def report(text):
         nonlocal found

@@ -616,7 +616,8 @@ def _planar_geometry(h):
     rows = abs(h.biHeight) // 2
     alpha = h.biBitCount == 32
     field = rows * (yrow + 2 * crow + (yrow if alpha else 0))
-    need = abs(h.biHeight) * (yrow + 2 * crow + (yrow if alpha else 0))
+    # Two fields of rows rows each: an odd last line is not stored.
+    need = 2 * field
     return yrow, crow, rows, alpha, field, need
 
 
@@ -687,7 +688,9 @@ def _planar_decode(call, op, flags, limiting):
             plan.write(ooff, 2 * pairs * bpp)
             plan.job(_row_planar_decode, yo, cbo, cro, ao, ooff, pairs, bpp, reads_alpha, yuv)
     if yuv:
-        width, height = inp.biWidth, inp.biHeight
+        # Only whole pairs were converted: the fill stops at the last of them,
+        # so that it reads no column the decoder left unwritten.
+        width, height = 2 * pairs, inp.biHeight
         if width >= 2 and height != 0 and ostride >= width * bpp:
             for r in range(abs(height)):
                 plan.write(r * ostride, (width - 1) * bpp + 3)
