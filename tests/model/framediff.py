@@ -462,6 +462,81 @@ def generate(index, rng):
     raise RuntimeError("no accepted pair")
 
 
+def standard(rng, start):
+    """Full-size frames of the heights the codecs are made for, through every
+    conversion of every codec, with the sizes the queries give."""
+    scenarios = []
+
+    def add(row, op, inp, out, flags=None):
+        decode = op.startswith("Decompress")
+        if decode:
+            ok = accepted(row, True, inp, out)
+        else:
+            ok = accepted(row, False, inp, out)
+            codecmodel.CODECS[row].compress_query(inp, out, [])  # the size the host is told
+        if not ok:
+            raise RuntimeError("a standard pair is refused by the query: %s %s" % (NAMES[row], op))
+        scenarios.append(Scenario(start + len(scenarios), row, op, laid_out(inp), laid_out(out), flags, False,
+                                  False, rng.random() < 0.5, rng.random() < 0.5, rng.getrandbits(32),
+                                  rng.choice(("random", "ramp", "alpha")), "standard"))
+
+    def rgb(height, bits, alpha_mode=0):
+        return rgb_header(rng, 720, height, bits, alpha_mode=alpha_mode)
+
+    def yuv444(height, bits, cs=0):
+        return yuv_header(rng, 720, height, bits, 16, cs, size=height * stride(720, bits))
+
+    for row in (2, 3, 5):
+        cs = codecmodel.CODECS[row].colour_space
+        for stored, shown in (((512, 486), (608, 576)) if row == 3 else ((486, 486), (576, 576))):
+            inp = yuv_header(rng, 720, stored, 16, 512, cs, flag=1, size=stored * 1440)
+            add(row, "Decompress", inp, rgb(shown, 32))
+            add(row, "DecompressToBGR", inp, rgb(shown, 24))
+            add(row, "Decompress", inp, rgb(shown, 32), flags=0x80)
+            add(row, "DecompressToYUV", inp, yuv444(shown, rng.choice((24, 32)), cs))
+            out = yuv_header(rng, 720, stored, 16, 512, cs, flag=1)
+            add(row, "Compress", rgb(shown, 32), out.copy(), flags=rng.choice((0, 8)))
+            add(row, "CompressFromYUV", yuv444(shown, 32, cs), out.copy(), flags=8)
+    yrow, crow = 768, 384
+    for height in (486, 576):
+        for bits in (24, 32):
+            size = height * (yrow + 2 * crow) * (2 if bits == 32 else 1)
+            inp = yuv_header(rng, 720, height, bits, 0, planes=3, flag=1, size=size)
+            inp.set("dwAttributes", 0)
+            out = rgb(height, rng.choice((24, 32)))
+            out.set("dwAttributes", 8)
+            add(0, rng.choice(("Decompress", "DecompressToBGR")), inp, out)
+            out = yuv444(height, rng.choice((24, 32)))
+            out.set("dwAttributes", 0)
+            add(0, "Decompress", inp, out)
+            out = yuv_header(rng, 720, height, bits, 0, planes=3, flag=1)
+            out.set("dwAttributes", 0)
+            source = rgb(height, 32)
+            source.set("dwAttributes", 0)
+            add(0, "Compress", source, out.copy(), flags=rng.choice((0, 8)))
+            source = yuv444(height, 32)
+            source.set("dwAttributes", 0)
+            add(0, "CompressFromYUV", source, out.copy(), flags=0x108)
+    for height, subsampling in ((486, 16), (576, 128)):
+        inp = yuv_header(rng, 720, height, 32, subsampling, size=height * 2880, align=4)
+        add(1, "Decompress", inp, rgb(height, 32))
+        out = yuv_header(rng, 720, height, 32, subsampling, align=rng.choice((0, 4)))
+        out.set("dwAttributes", 0)
+        source = rgb(height, 32)
+        source.set("dwAttributes", 0)
+        add(1, "Compress", source, out, flags=8)
+    for height in (486, 576):
+        inp = yuv_header(rng, 720, height, 16, 512, compression=UYVY, size=height * 1440, align=4)
+        add(4, "Decompress", inp, rgb(height, 32))
+        add(4, "Decompress", inp, yuv444(height, 24))
+        for source in (rgb(height, 24), yuv444(height, 32)):
+            out = yuv_header(rng, 720, height, 16, 512, compression=UYVY, align=0)
+            out.set("dwAttributes", 0)
+            source.set("dwAttributes", 0)
+            add(4, "Compress", source, out, flags=rng.choice((0, 8)))
+    return scenarios
+
+
 def input_frame_size(sc):
     """The input buffer of a scenario, as the model plans it."""
     call = make_call(sc, b"")
@@ -690,6 +765,7 @@ def main():
                         help="no unreadable pages around the buffers (for sanitized builds)")
     parser.add_argument("--batch", type=int, default=50, help="frames per child process (default 50)")
     parser.add_argument("--only", type=int, default=None, help="run scenario N only")
+    parser.add_argument("--no-standard", action="store_true", help="no full-size frames after the generated ones")
     parser.add_argument("--rows", default=None, help="only the codecs of these rows, e.g. 2,3,4,5")
     args = parser.parse_args()
 
@@ -727,6 +803,8 @@ def main():
 
     rng = random.Random(args.seed)
     scenarios = [generate(i, rng) for i in range(args.count)]
+    if not args.no_standard:
+        scenarios += standard(rng, len(scenarios))
     if args.only is not None:
         scenarios = [scenarios[args.only]]
     if args.rows is not None:

@@ -940,10 +940,8 @@ def _yvy_encode(call, op, flags, limiting):
     plan = Plan(input_size(inp, host_need(inp)), out.biSizeImage)
     width = max(out.biWidth, 0)
     groups = width // 2
-    # The input row itself serves as the scratch row for 32-bit 4:4:4 input
-    # without premultiplication: the filter reads the whole pairs only.
-    direct = kind == "yuv" and inp.biBitCount == 32 and not premul
-    read_pixels = 2 * groups if direct else width
+    # Only whole pairs are converted: a last odd column is not read.
+    read_pixels = 2 * groups
     if out.biHeight > 0:
         first, move = rows - 1, -1
     else:
