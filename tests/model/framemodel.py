@@ -688,9 +688,9 @@ def _planar_decode(call, op, flags, limiting):
             plan.write(ooff, 2 * pairs * bpp)
             plan.job(_row_planar_decode, yo, cbo, cro, ao, ooff, pairs, bpp, reads_alpha, yuv)
     if yuv:
-        # Only whole pairs were converted: the fill stops at the last of them,
-        # so that it reads no column the decoder left unwritten.
-        width, height = 2 * pairs, inp.biHeight
+        # Only whole pairs and the rows of the two fields were converted: the
+        # fill covers those, so that it reads nothing the decoder left unwritten.
+        width, height = 2 * pairs, 2 * rows
         if width >= 2 and height != 0 and ostride >= width * bpp:
             for r in range(abs(height)):
                 plan.write(r * ostride, (width - 1) * bpp + 3)
