@@ -37,8 +37,8 @@ Readings taken where the text leaves a choice:
   whole pair (x = 2 (biWidth / 2 - 1)), and a row of one group (width 2 or 3)
   takes the first group's rule, (3 Cb[0] + Cb[1]) >> 2;
 - a refused frame changes no header (the half preview halves the caller's
-  header only when it is not refused); an encoder that gets no output frame
-  or scratch row may or may not have written 4 into a dwRowAlign of 0;
+  header only when it is not refused); encoders write 4 into a dwRowAlign of
+  0 only once the output frame is allocated;
 - the half preview of a frame of one field takes every second stored row
   (after the blank rows), so that it shows the whole picture;
 - Compress calls ColorLimit before anything else, refused frames included;
@@ -190,7 +190,6 @@ class Result:
         self.lines = []            # (category, level, text) or (category, level, regex) for timing
         self.scratch = False       # whether a scratch row was asked of Zelku
         self.limiting = None       # the converter's limiting after the call
-        self.header_also = None    # another output header that is right too
 
     def __repr__(self):
         return "Result(0x%08x, allocations %r, %s)" % (self.status, self.allocations,
@@ -370,14 +369,8 @@ def convert(call, state):
     if after_alloc is not None and after_alloc.get("header_first"):
         after_alloc["header_first"](call.out)
     def failed(status):
-        # Whether an encoder that gets no memory has already set dwRowAlign
-        # is open: either header is right then.
         res.status = status
         res.header = bytes(call.out.data)
-        if after_alloc is not None and after_alloc.get("header_after"):
-            other = Header(res.header)
-            after_alloc["header_after"](other)
-            res.header_also = bytes(other.data)
         return res
 
     if row == YVY and not decoder:
@@ -616,8 +609,7 @@ def _planar_geometry(h):
     rows = abs(h.biHeight) // 2
     alpha = h.biBitCount == 32
     field = rows * (yrow + 2 * crow + (yrow if alpha else 0))
-    # Two fields of rows rows each: an odd last line is not stored.
-    need = 2 * field
+    need = abs(h.biHeight) * (yrow + 2 * crow + (yrow if alpha else 0))
     return yrow, crow, rows, alpha, field, need
 
 
@@ -1084,8 +1076,7 @@ def selftest():
     res = convert(Call(2, "Decompress", s, bytes(32), _rgb(8, 2, 24), alloc=lambda size: False), state)
     check("decoder without a frame", res.status, NO_FRAME)
     res = convert(Call(2, "Compress", _rgb(8, 2, 24), bytes(48), s, alloc=lambda size: False), state)
-    check("encoder without a frame", (res.status, Header(res.header).dwRowAlign, Header(res.header_also).dwRowAlign),
-          (CAUGHT, 0, 4))
+    check("encoder without a frame", (res.status, Header(res.header).dwRowAlign), (CAUGHT, 0))
 
     # UYVY: a uniform frame gives identical groups; the edges weigh 3 and 1.
     rgbin = _rgb(8, 486, 24)
