@@ -49,7 +49,6 @@ Run this file to check the model against worked examples.
 """
 
 import re
-import struct
 import sys
 from fractions import Fraction
 
