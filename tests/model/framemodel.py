@@ -30,7 +30,7 @@ a two-field frame, which starts at half of biSizeImage, or of this size):
 - planar: abs(biHeight) x (Yrow + 2 Crow, plus Yrow when 32-bit);
 - RGB and 4:4:4 host frames: abs(biHeight) x the interleaved stride.
 
-Readings taken where the text leaves a choice:
+Readings taken where the behaviour could be read two ways:
 - a stored 512- or 608-row packed frame has the extended blank rows at any
   width and with one field too (the table's picture rows per field);
 - the UYVY filter converts biWidth / 2 whole pairs: the last group is the last
