@@ -35,7 +35,11 @@ Readings taken where the behaviour could be read two ways:
   width and with one field too (the table's picture rows per field);
 - the UYVY filter converts biWidth / 2 whole pairs: the last group is the last
   whole pair (x = 2 (biWidth / 2 - 1)), and a row of one group (width 2 or 3)
-  takes the first group's rule, (3 Cb[0] + Cb[1]) >> 2;
+  takes the first group's rule, (3 Cb[0] + Cb[1]) >> 2; the scratch row is
+  made of the whole pairs only (a last odd column is not read);
+- the planar decoder's in-place chroma fill of a 4:4:4 result covers the
+  whole pairs and the rows the two fields wrote (2 x (abs(biHeight) / 2)),
+  so that it reads nothing the decoder left unwritten;
 - a refused frame changes no header (the half preview halves the caller's
   header only when it is not refused); encoders write 4 into a dwRowAlign of
   0 only once the output frame is allocated;
