@@ -30,12 +30,16 @@ a two-field frame, which starts at half of biSizeImage, or of this size):
 - planar: abs(biHeight) x (Yrow + 2 Crow, plus Yrow when 32-bit);
 - RGB and 4:4:4 host frames: abs(biHeight) x the interleaved stride.
 
-Readings taken where the text leaves a choice:
+Readings taken where the behaviour could be read two ways:
 - a stored 512- or 608-row packed frame has the extended blank rows at any
   width and with one field too (the table's picture rows per field);
 - the UYVY filter converts biWidth / 2 whole pairs: the last group is the last
   whole pair (x = 2 (biWidth / 2 - 1)), and a row of one group (width 2 or 3)
-  takes the first group's rule, (3 Cb[0] + Cb[1]) >> 2;
+  takes the first group's rule, (3 Cb[0] + Cb[1]) >> 2; the scratch row is
+  made of the whole pairs only (a last odd column is not read);
+- the planar decoder's in-place chroma fill of a 4:4:4 result covers the
+  whole pairs and the rows the two fields wrote (2 x (abs(biHeight) / 2)),
+  so that it reads nothing the decoder left unwritten;
 - a refused frame changes no header (the half preview halves the caller's
   header only when it is not refused); encoders write 4 into a dwRowAlign of
   0 only once the output frame is allocated;
