@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/longpath.h"
+#include "platform/watch.h"
 #include "settings/store.h"
 
 namespace pellam {
@@ -87,9 +88,13 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
   if (!image) return false;
   jn::Build(h, old, image);
 
-  // Readers of the store may look at the journal; deleting it is not theirs to refuse.
-  file_ = CreateFileW(path_.get(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Readers of the store may look at the journal; deleting it is not theirs
+  // to refuse. It is there from the last save, as a rule: asking for the
+  // existing file first costs the system one lookup of the name, not two.
+  const DWORD rights = GENERIC_READ | GENERIC_WRITE, share = FILE_SHARE_READ | FILE_SHARE_DELETE;
+  file_ = CreateFileW(path_.get(), rights, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
+    file_ = CreateFileW(path_.get(), rights, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file_ == INVALID_HANDLE_VALUE) return false;
   DWORD existing = 0;
   bool ok = SizeOf(file_, existing);
@@ -106,8 +111,9 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
     }
     Truncate(file_);
   }
+  // A handle just opened stands at 0.
   DWORD put = 0;
-  ok = ok && SeekTo(file_, 0) && WriteFile(file_, image, DWORD(size), &put, nullptr) && put == size;
+  ok = ok && (!existing || SeekTo(file_, 0)) && WriteFile(file_, image, DWORD(size), &put, nullptr) && put == size;
   if (ok && Flushing()) ok = FlushFileBuffers(file_) != 0;
   if (!ok) Drop();  // a journal cut short means nothing; it is emptied all the same
   return ok;
@@ -130,10 +136,8 @@ void Journal::Remove(const WCHAR* target) {
 Store::Recovery Store::Recover(CSetFile& f, bool writable) {
   const JournalName path(f.m_target);
   if (!path.get()) return Recovery::kFailed;
-  WIN32_FILE_ATTRIBUTE_DATA a;
-  if (!GetFileAttributesExW(path.get(), GetFileExInfoStandard, &a) || (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-    return Recovery::kNone;
-  if (a.nFileSizeHigh == 0 && a.nFileSizeLow == 0) return Recovery::kNone;  // between saves
+  ULONGLONG size = 0;
+  if (plat::SizeByName(path.get(), size) != 1 || size == 0) return Recovery::kNone;  // none, or between saves
 
   // A journal that cannot be read may be one the store needs: nothing is read
   // or written until it can.
@@ -175,7 +179,7 @@ Store::Recovery Store::Recover(CSetFile& f, bool writable) {
     CloseHandle(h);
     f.FreeContent();
     if (header.oldLength > 4) {
-      f.m_content = AllocBlock(header.oldLength - 4);
+      f.m_content = NewBody(header.oldLength - 4);
       if (!f.m_content) return Recovery::kFailed;
       std::memcpy(f.m_content, old.p + 4, header.oldLength - 4);
       f.m_contentLength = header.oldLength - 4;

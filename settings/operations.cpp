@@ -51,11 +51,11 @@ bool PutBack(HANDLE h, const Byte* body, DWORD length) {
 
 Byte* AllocBlock(size_t size) {
   if (size == 0) return nullptr;
-  return static_cast<Byte*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  return static_cast<Byte*>(HeapAlloc(GetProcessHeap(), 0, size));
 }
 
 void FreeBlock(void* block) {
-  if (block) VirtualFree(block, 0, MEM_RELEASE);
+  if (block) HeapFree(GetProcessHeap(), 0, block);
 }
 
 FILETIME LastSeen(const FILETIME& fileTime) {
@@ -142,11 +142,11 @@ int Store::Commit(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   if (edit.kind == fmt::Edit::kOverwrite) return Overwrite(f, edit, cacheIsFile);
   journal::Header h;
   if (!ImageLength(f.m_file, h.oldLength)) return 0;
-  Byte* block = AllocBlock(edit.newLength);
+  Byte* block = NewBody(edit.newLength);
   if (edit.newLength && !block) return 0;
   // The value comes from the caller: an unreadable one fails the write.
   if (block && !plat::Guarded([&] { fmt::Apply(edit, block); })) {
-    FreeBlock(block);
+    FreeBody(block);
     return 0;
   }
   Byte* old = f.m_content;
@@ -157,21 +157,21 @@ int Store::Commit(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
     journal::PlanRange(edit, h.oldLength, h);
     h.oldHash = journal::HashImage(old, oldLength, h.oldLength == 0);
     h.newHash = journal::HashImage(block, edit.newLength, false);
-    if (!j.Write(h, h.count ? old + (h.at - fmt::kMagicSize) : nullptr)) {
-      FreeBlock(block);
+    if (!j.Write(h, h.count ? ImageOf(old) + h.at : nullptr)) {
+      FreeBody(block);
       return 0;
     }
   }
   f.m_content = block;
   f.m_contentLength = DWORD(edit.newLength);
   if (f.SetContent()) {
-    FreeBlock(old);
+    FreeBody(old);
     j.Drop();
     return 1;
   }
   f.m_content = old;
   f.m_contentLength = oldLength;
-  FreeBlock(block);
+  FreeBody(block);
   if (!PutBackOrKeep(f.m_file, old, oldLength, j)) {
     // The file is neither old nor new: forget the cache, read it as it is next time.
     f.FreeContent();
@@ -198,10 +198,11 @@ void Store::Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty) {
   FILETIME held, now;
   const bool known = cacheIsFile && GetFileTime(f.m_file, nullptr, nullptr, &held);
   f.Close();
-  if (known && FU_GetLastModifyTime(f.m_target, &now) && Time64(now) == Time64(held))
+  if (known && WriteTimeNow(f, now) && Time64(now) == Time64(held))
     f.m_lastSeen = LastSeen(now);
   else
     ClearTime(f.m_lastSeen);
+  if (Time64(f.m_lastSeen)) Arm(f);
 }
 
 }  // namespace detail
@@ -253,9 +254,12 @@ int CSetFile::QueryKey(const char* section) {
   int r = 0;
   Enter();
   fmt::Record found;
-  if (m_target[0] && Update(GENERIC_READ) && m_content &&
-      fmt::FindSection(m_content, m_contentLength, s, found) == fmt::Result::kOk)
-    r = 1;
+  if (m_target[0] && Update(GENERIC_READ) && m_content) {
+    const fmt::Index* index = pellam::detail::IndexOf(m_content, m_contentLength);
+    const fmt::Result found_ = index ? index->FindSection(m_content, s, found)
+                                     : fmt::FindSection(m_content, m_contentLength, s, found);
+    r = found_ == fmt::Result::kOk;
+  }
   Leave();
   return r;
 }

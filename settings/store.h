@@ -6,6 +6,7 @@
 
 #include "pellam.h"
 #include "platform/longpath.h"
+#include "settings/cache.h"
 #include "settings/format.h"
 #include "settings/journal.h"
 
@@ -14,7 +15,8 @@ namespace detail {
 
 using format::Byte;
 
-// File bodies come from committed virtual memory; null when there is none.
+// Working blocks (a journal's image, a text being imported) from the process
+// heap; null when there is no memory. The cached body is a NewBody (cache.h).
 Byte* AllocBlock(size_t size);
 void FreeBlock(void* block);
 
@@ -101,9 +103,24 @@ struct Store {
   // not usable, or there is no such setting.
   static bool Find(CSetFile& f, const char* section, const char* name, DWORD type, format::Record& found) {
     format::Name s, n;
-    return f.Update(GENERIC_READ) && f.m_content && ReadName(section, s) && ReadName(name, n) &&
-           format::FindSetting(f.m_content, f.m_contentLength, s, n, type, found) == format::Result::kOk;
+    if (!f.Update(GENERIC_READ) || !f.m_content || !ReadName(section, s) || !ReadName(name, n)) return false;
+    const format::Index* index = IndexOf(f.m_content, f.m_contentLength);
+    const format::Result r = index ? index->FindSetting(f.m_content, s, n, type, found)
+                                   : format::FindSetting(f.m_content, f.m_contentLength, s, n, type, found);
+    return r == format::Result::kOk;
   }
+
+  // The change check of a read with a cache (last-seen time set): true when
+  // the file is the one the cache was read from. One look at the object's
+  // watch over its target while that can tell; else the name is asked.
+  static bool Unchanged(CSetFile& f);
+  // The last-seen time was just set from the file: the watch notes the file's
+  // change stamp to go with it.
+  static void Arm(CSetFile& f);
+  // The target's last-write time as it is now.
+  static bool WriteTimeNow(CSetFile& f, FILETIME& out);
+  // The object goes, or names another target.
+  static void Disarm(CSetFile& f);
 
   // A deletion: under the object's lock and the file's write lock, plans the
   // edit on the current body and commits it. What is not there is gone

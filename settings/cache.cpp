@@ -1,0 +1,149 @@
+// The cached body's block and the watch that tells when the file changed.
+#include "settings/cache.h"
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <unordered_map>
+
+#include "ferrow.h"
+#include "platform/watch.h"
+#include "settings/store.h"
+
+namespace pellam {
+namespace detail {
+namespace {
+
+// [index pointer][padding][magic][body...]: the body starts 16 bytes in.
+constexpr size_t kPrefix = 16;
+static_assert(sizeof(format::Index*) + format::kMagicSize <= kPrefix, "the block's header");
+
+Byte* BlockOf(const Byte* body) { return const_cast<Byte*>(body) - kPrefix; }
+
+format::Index* GetIndex(const Byte* body) {
+  format::Index* index;
+  std::memcpy(&index, BlockOf(body), sizeof index);
+  return index;
+}
+
+void SetIndex(Byte* body, format::Index* index) { std::memcpy(BlockOf(body), &index, sizeof index); }
+
+}  // namespace
+
+Byte* NewBody(size_t length) {
+  if (length == 0 || length > size_t(-1) - kPrefix) return nullptr;
+  Byte* block = static_cast<Byte*>(HeapAlloc(GetProcessHeap(), 0, kPrefix + length));
+  if (!block) return nullptr;
+  Byte* body = block + kPrefix;
+  SetIndex(body, nullptr);
+  std::memcpy(ImageOf(body), format::kMagic, format::kMagicSize);
+  return body;
+}
+
+void FreeBody(Byte* body) {
+  if (!body) return;
+  delete GetIndex(body);
+  HeapFree(GetProcessHeap(), 0, BlockOf(body));
+}
+
+const format::Index* IndexOf(const Byte* body, size_t length) {
+  if (!body) return nullptr;
+  if (format::Index* index = GetIndex(body)) return index;
+  format::Index* index = new (std::nothrow) format::Index;
+  if (!index) return nullptr;
+  if (!index->Build(body, length)) {
+    delete index;
+    return nullptr;
+  }
+  SetIndex(const_cast<Byte*>(body), index);
+  return index;
+}
+
+void Reindex(Byte* body) {
+  if (!body) return;
+  delete GetIndex(body);
+  SetIndex(body, nullptr);
+}
+
+// ---- the watch over each object's target ----
+
+namespace {
+
+struct Watched {
+  plat::FileWatch watch;
+  ULONGLONG change = 0;  // the file's change stamp when the last-seen time was taken; 0: unknown
+};
+
+std::mutex g_mutex;
+std::unordered_map<const CSetFile*, std::unique_ptr<Watched>> g_watched;
+
+// The object's entry; null when there is no memory for one.
+Watched* Entry(const CSetFile& f, bool create) {
+  try {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_watched.find(&f);
+    if (it != g_watched.end()) return it->second.get();
+    if (!create) return nullptr;
+    return (g_watched[&f] = std::make_unique<Watched>()).get();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+bool Store::Unchanged(CSetFile& f) {
+  const ULONGLONG seen = Time64(f.m_lastSeen);
+  if (seen == 0) return false;
+  plat::FileStamp now;
+  if (Watched* w = Entry(f, false)) {
+    if (w->change && w->watch.Stamp(f.m_target, now) && now.linked && now.write == seen && now.change == w->change)
+      return true;
+  }
+  // The watch cannot tell (the file was renamed, replaced, or its entry
+  // changed): the name is asked, and the watch taken up again.
+  FILETIME t;
+  if (!FU_GetLastModifyTime(f.m_target, &t) || Time64(t) != seen) return false;
+  Arm(f);
+  return true;
+}
+
+void Store::Arm(CSetFile& f) {
+  const ULONGLONG seen = Time64(f.m_lastSeen);
+  Watched* w = Entry(f, true);
+  if (!w) return;
+  w->change = 0;
+  if (seen == 0) return;
+  plat::FileStamp now;
+  for (int round = 0; round < 2; ++round) {
+    if (round == 1 || !w->watch.IsOpen()) w->watch.Open(f.m_target);
+    if (w->watch.Stamp(f.m_target, now) && now.linked && now.write == seen) {
+      w->change = now.change ? now.change : 1;
+      return;
+    }
+  }
+}
+
+bool Store::WriteTimeNow(CSetFile& f, FILETIME& out) {
+  plat::FileStamp now;
+  Watched* w = Entry(f, true);
+  if (w && (w->watch.IsOpen() || w->watch.Open(f.m_target)) && w->watch.Stamp(f.m_target, now) && now.linked) {
+    out.dwLowDateTime = DWORD(now.write);
+    out.dwHighDateTime = DWORD(now.write >> 32);
+    return true;
+  }
+  return FU_GetLastModifyTime(f.m_target, &out) != 0;
+}
+
+void Store::Disarm(CSetFile& f) {
+  std::unique_ptr<Watched> gone;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto it = g_watched.find(&f);
+  if (it == g_watched.end()) return;
+  gone = std::move(it->second);
+  g_watched.erase(it);
+}
+
+}  // namespace detail
+}  // namespace pellam
