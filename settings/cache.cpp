@@ -73,6 +73,21 @@ namespace {
 struct Watched {
   plat::FileWatch watch;
   ULONGLONG change = 0;  // the file's change stamp when the last-seen time was taken; 0: unknown
+  // The journal's handle from the last save, cut to 0 bytes, and a watch
+  // that tells whether its file is still the journal's.
+  HANDLE journal = INVALID_HANDLE_VALUE;
+  plat::FileWatch journalWatch;
+  ULONGLONG journalChange = 0;
+
+  Watched() = default;
+  Watched(const Watched&) = delete;
+  Watched& operator=(const Watched&) = delete;
+  ~Watched() { CloseJournal(); }
+  void CloseJournal() {
+    if (journal != INVALID_HANDLE_VALUE) CloseHandle(journal);
+    journal = INVALID_HANDLE_VALUE;
+    journalWatch.Close();
+  }
 };
 
 std::mutex g_mutex;
@@ -135,6 +150,61 @@ bool Store::WriteTimeNow(CSetFile& f, FILETIME& out) {
   }
   return FU_GetLastModifyTime(f.m_target, &out) != 0;
 }
+
+#ifdef _WIN32
+HANDLE Store::TakeJournal(CSetFile&) { return INVALID_HANDLE_VALUE; }
+void Store::KeepJournal(CSetFile&, HANDLE journal) { CloseHandle(journal); }
+void Store::DropJournal(CSetFile&) {}
+#else
+HANDLE Store::TakeJournal(CSetFile& f) {
+  Watched* w = Entry(f, false);
+  if (!w) return INVALID_HANDLE_VALUE;
+  if (w->journal == INVALID_HANDLE_VALUE) {
+    w->CloseJournal();
+    return INVALID_HANDLE_VALUE;
+  }
+  // Lent out, with its watch kept open for KeepJournal. Deleted (a store emptied by somebody takes its journal along), renamed
+  // away or written by another save since: the journal is opened anew.
+  plat::FileStamp now;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  if (w->journalWatch.Stamp(nullptr, now) && now.linked && now.change == w->journalChange) {
+    h = w->journal;
+    w->journal = INVALID_HANDLE_VALUE;
+  } else {
+    w->CloseJournal();
+  }
+  return h;
+}
+
+void Store::KeepJournal(CSetFile& f, HANDLE journal) {
+  Watched* w = Entry(f, true);
+  if (!w) {
+    CloseHandle(journal);
+    return;
+  }
+  // A watch still open belongs to the handle TakeJournal lent; a handle
+  // opened by name gets a watch opened by name.
+  if (w->journal != INVALID_HANDLE_VALUE) CloseHandle(w->journal);
+  w->journal = INVALID_HANDLE_VALUE;
+  plat::FileStamp now;
+  bool watched = w->journalWatch.IsOpen();
+  if (!watched) {
+    const JournalName path(f.m_target);
+    watched = path.get() && w->journalWatch.Open(path.get());
+  }
+  if (!watched || !w->journalWatch.Stamp(nullptr, now) || !now.linked) {
+    CloseHandle(journal);
+    w->journalWatch.Close();
+    return;
+  }
+  w->journal = journal;
+  w->journalChange = now.change;
+}
+
+void Store::DropJournal(CSetFile& f) {
+  if (Watched* w = Entry(f, false)) w->CloseJournal();
+}
+#endif
 
 void Store::Disarm(CSetFile& f) {
   std::unique_ptr<Watched> gone;

@@ -73,7 +73,7 @@ bool Flushing() { return g_flush.load() != 0; }
 
 JournalName::JournalName(const WCHAR* target) : LongPath(Joined(target).name) {}
 
-Journal::Journal(const WCHAR* target) : path_(target), file_(INVALID_HANDLE_VALUE) {}
+Journal::Journal(CSetFile& f, const WCHAR* target) : f_(f), path_(target), file_(INVALID_HANDLE_VALUE) {}
 
 Journal::~Journal() {
   if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
@@ -89,12 +89,17 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
   jn::Build(h, old, image);
 
   // Readers of the store may look at the journal; deleting it is not theirs
-  // to refuse. It is there from the last save, as a rule: asking for the
-  // existing file first costs the system one lookup of the name, not two.
-  const DWORD rights = GENERIC_READ | GENERIC_WRITE, share = FILE_SHARE_READ | FILE_SHARE_DELETE;
-  file_ = CreateFileW(path_.get(), rights, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
-    file_ = CreateFileW(path_.get(), rights, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // to refuse. Other objects may keep a handle of it between their saves
+  // (which the store's byte lock keeps apart): it is shared for writing too.
+  // It is there from the last save, as a rule: asking for the existing file
+  // first costs the system one lookup of the name, not two.
+  file_ = Store::TakeJournal(f_);
+  if (file_ == INVALID_HANDLE_VALUE) {
+    const DWORD rights = GENERIC_READ | GENERIC_WRITE, share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    file_ = CreateFileW(path_.get(), rights, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
+      file_ = CreateFileW(path_.get(), rights, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
   if (file_ == INVALID_HANDLE_VALUE) return false;
   DWORD existing = 0;
   bool ok = SizeOf(file_, existing);
@@ -111,7 +116,7 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
     }
     Truncate(file_);
   }
-  // A handle just opened stands at 0.
+  // A handle just opened, or kept after it was cut, stands at 0.
   DWORD put = 0;
   ok = ok && (!existing || SeekTo(file_, 0)) && WriteFile(file_, image, DWORD(size), &put, nullptr) && put == size;
   if (ok && Flushing()) ok = FlushFileBuffers(file_) != 0;
@@ -123,8 +128,10 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
 // calls, and with flushing on its name never has to be made durable again.
 void Journal::Drop() {
   if (file_ == INVALID_HANDLE_VALUE) return;
-  Truncate(file_);
-  CloseHandle(file_);
+  if (SeekTo(file_, 0) && SetEndOfFile(file_))
+    Store::KeepJournal(f_, file_);
+  else
+    CloseHandle(file_);
   file_ = INVALID_HANDLE_VALUE;
 }
 

@@ -110,7 +110,7 @@ bool PutBackOrKeep(HANDLE h, const Byte* body, DWORD length, Journal& journal) {
 // old bytes kept aside (and in the journal) until the file is written.
 int Store::Overwrite(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   journal::Header h;
-  if (!ImageLength(f.m_file, h.oldLength)) return 0;
+  h.oldLength = f.m_contentLength + DWORD(fmt::kMagicSize);  // a value overwritten lies in a body read just now
   Byte small[64];
   Byte* saved = edit.valueSize <= sizeof small ? small : AllocBlock(edit.valueSize);
   if (!saved) return 0;
@@ -121,8 +121,8 @@ int Store::Overwrite(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   int r = 0;
   if (plat::Guarded([&] { fmt::Apply(edit, f.m_content); })) {
     h.newHash = journal::HashImage(f.m_content, f.m_contentLength, false);
-    Journal j(f.m_target);
-    r = j.Write(h, saved) && f.SetContent();
+    Journal j(f, f.m_target);
+    r = j.Write(h, saved) && WriteImage(f, h.oldLength);
     if (r) {
       j.Drop();
     } else {
@@ -141,7 +141,12 @@ int Store::Commit(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   cacheIsFile = true;
   if (edit.kind == fmt::Edit::kOverwrite) return Overwrite(f, edit, cacheIsFile);
   journal::Header h;
-  if (!ImageLength(f.m_file, h.oldLength)) return 0;
+  // The cache was read from the file just now, under the lock: a body tells
+  // the file's length (only an empty cache leaves 0 and 4 bytes apart).
+  if (f.m_content)
+    h.oldLength = f.m_contentLength + DWORD(fmt::kMagicSize);
+  else if (!ImageLength(f.m_file, h.oldLength))
+    return 0;
   Byte* block = NewBody(edit.newLength);
   if (edit.newLength && !block) return 0;
   // The value comes from the caller: an unreadable one fails the write.
@@ -151,7 +156,7 @@ int Store::Commit(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   }
   Byte* old = f.m_content;
   const DWORD oldLength = f.m_contentLength;
-  Journal j(f.m_target);
+  Journal j(f, f.m_target);
   // A store emptied is cut to 0 bytes in one step: nothing to put back.
   if (block) {
     journal::PlanRange(edit, h.oldLength, h);
@@ -164,7 +169,7 @@ int Store::Commit(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   }
   f.m_content = block;
   f.m_contentLength = DWORD(edit.newLength);
-  if (f.SetContent()) {
+  if (WriteImage(f, h.oldLength)) {
     FreeBody(old);
     j.Drop();
     return 1;
@@ -186,6 +191,7 @@ void Store::Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty) {
     // finds no file (or, while it is held, cannot open it) and starts a new
     // store, instead of writing into a file that is about to go. A reader
     // that holds it open prevents the delete; the empty file is a valid store.
+    DropJournal(f);
     Journal::Remove(f.m_target);
     DeleteFileW(f.m_target);
     f.Close();
@@ -195,8 +201,9 @@ void Store::Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty) {
   // The time is taken while the file is held and checked again after it is
   // let go: a writer that got in between leaves another time, and the cache
   // is then read again on the next access.
+  // A time too young to be trusted (see kSettleTime) needs no second look.
   FILETIME held, now;
-  const bool known = cacheIsFile && GetFileTime(f.m_file, nullptr, nullptr, &held);
+  const bool known = cacheIsFile && GetFileTime(f.m_file, nullptr, nullptr, &held) && Time64(LastSeen(held));
   f.Close();
   if (known && WriteTimeNow(f, now) && Time64(now) == Time64(held))
     f.m_lastSeen = LastSeen(now);

@@ -120,11 +120,14 @@ int CSetFile::Open(DWORD access) {
   // still holds it (see Store::Finish).
   const DWORD share = readOnly ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ | FILE_SHARE_DELETE;
   // A writer creates a missing store; it asks for the existing one first,
-  // which costs the system one lookup of the name instead of two.
-  HANDLE h = CreateFileW(m_target, rights, share, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  // which costs the system one lookup of the name instead of two. Readers
+  // read the file through: the hint says so (a writer's few pages gain
+  // nothing from it).
   const DWORD creation = readOnly ? OPEN_EXISTING : OPEN_ALWAYS;
+  const DWORD flags = readOnly ? FILE_FLAG_SEQUENTIAL_SCAN : FILE_ATTRIBUTE_NORMAL;
+  HANDLE h = CreateFileW(m_target, rights, share, nullptr, OPEN_EXISTING, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE && !readOnly && GetLastError() == ERROR_FILE_NOT_FOUND)
-    h = CreateFileW(m_target, rights, share, nullptr, creation, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    h = CreateFileW(m_target, rights, share, nullptr, creation, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE && !readOnly && GetLastError() == ERROR_PATH_NOT_FOUND) {
     WCHAR directory[MAX_PATH];
     plat::WCopy(directory, MAX_PATH, m_target);
@@ -132,7 +135,7 @@ int CSetFile::Open(DWORD access) {
     if (!name || !*name || name == directory) return 0;
     *name = 0;
     if (!FU_CreatePath(directory)) return 0;
-    h = CreateFileW(m_target, rights, share, nullptr, creation, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    h = CreateFileW(m_target, rights, share, nullptr, creation, flags, nullptr);
   }
   if (h == INVALID_HANDLE_VALUE) return 0;
 
@@ -273,16 +276,22 @@ int CSetFile::GetContent() {
 // caller to put back (Store::Commit) and clears the last-seen time.
 int CSetFile::SetContent() {
   if (m_file == INVALID_HANDLE_VALUE || !m_locked) return 0;
-  const ULONGLONG newSize = m_contentLength ? 4ULL + m_contentLength : 0;
   LARGE_INTEGER size;
-  bool ok = GetFileSizeEx(m_file, &size) != 0;
-  const ULONGLONG oldSize = ok ? ULONGLONG(size.QuadPart) : 0;
-  if (ok && oldSize < newSize) ok = SeekTo(m_file, newSize) && SetEndOfFile(m_file);
-  if (ok && newSize) ok = SeekTo(m_file, 0) && WriteAll(m_file, ImageOf(m_content), DWORD(newSize));
-  if (ok && oldSize > newSize) ok = SeekTo(m_file, newSize) && SetEndOfFile(m_file);
-  if (ok && pellam::detail::Flushing()) ok = FlushFileBuffers(m_file) != 0;
-  if (ok) return 1;
+  if (GetFileSizeEx(m_file, &size)) return Store::WriteImage(*this, ULONGLONG(size.QuadPart));
   ClearTime(m_lastSeen);
+  return 0;
+}
+
+int pellam::detail::Store::WriteImage(CSetFile& f, ULONGLONG oldSize) {
+  if (f.m_file == INVALID_HANDLE_VALUE || !f.m_locked) return 0;
+  const ULONGLONG newSize = f.m_contentLength ? 4ULL + f.m_contentLength : 0;
+  bool ok = true;
+  if (oldSize < newSize) ok = SeekTo(f.m_file, newSize) && SetEndOfFile(f.m_file);
+  if (ok && newSize) ok = SeekTo(f.m_file, 0) && WriteAll(f.m_file, ImageOf(f.m_content), DWORD(newSize));
+  if (ok && oldSize > newSize) ok = SeekTo(f.m_file, newSize) && SetEndOfFile(f.m_file);
+  if (ok && pellam::detail::Flushing()) ok = FlushFileBuffers(f.m_file) != 0;
+  if (ok) return 1;
+  ClearTime(f.m_lastSeen);
   return 0;
 }
 

@@ -57,7 +57,7 @@ class JournalName : public plat::LongPath {
 // store's file open and its byte lock held, which guards the journal too.
 class Journal {
  public:
-  explicit Journal(const WCHAR* target);
+  Journal(CSetFile& f, const WCHAR* target);
   // A journal not dropped stays for the next one who opens the store.
   ~Journal();
   Journal(const Journal&) = delete;
@@ -67,12 +67,14 @@ class Journal {
   // h.count bytes from h.at on. False when it could not be written whole.
   bool Write(journal::Header& h, const Byte* old);
   // The store holds a whole image again (the new one, or the old one put
-  // back): the journal is cut to 0 bytes, and kept for the next save.
+  // back): the journal is cut to 0 bytes, and kept for the next save (its
+  // handle too, where the system lets a file with open handles go at once).
   void Drop();
   // The journal goes with a store that goes.
   static void Remove(const WCHAR* target);
 
  private:
+  CSetFile& f_;
   JournalName path_;
   HANDLE file_;
 };
@@ -121,6 +123,17 @@ struct Store {
   static bool WriteTimeNow(CSetFile& f, FILETIME& out);
   // The object goes, or names another target.
   static void Disarm(CSetFile& f);
+
+  // The journal's handle that the object's last save kept, when its file is
+  // still the journal's (INVALID_HANDLE_VALUE otherwise); and giving one back.
+  // Natively only: on Windows an open handle would hold up the deletion of
+  // the file, and so the next one of that name.
+  static HANDLE TakeJournal(CSetFile& f);
+  static void KeepJournal(CSetFile& f, HANDLE journal);
+  static void DropJournal(CSetFile& f);
+
+  // SetContent for a file whose image is `oldSize` bytes long now.
+  static int WriteImage(CSetFile& f, ULONGLONG oldSize);
 
   // A deletion: under the object's lock and the file's write lock, plans the
   // edit on the current body and commits it. What is not there is gone
