@@ -12,6 +12,7 @@ namespace plat {
 struct FileStamp {
   ULONGLONG write = 0;   // last-write time, as GetFileTime gives it
   ULONGLONG change = 0;  // last change of the file's data or entry (a rename, a link); the write time where none is kept
+  ULONGLONG size = 0;
   bool linked = false;   // the file still has a name (natively: the one watched has not been deleted)
 };
 

@@ -16,6 +16,7 @@ bool FileWatch::Stamp(const WCHAR* path, FileStamp& out) const {
   if (handle_ == -1 || !GetFileAttributesExW(path, GetFileExInfoStandard, &a)) return false;
   out.write = ULONGLONG(a.ftLastWriteTime.dwHighDateTime) << 32 | a.ftLastWriteTime.dwLowDateTime;
   out.change = out.write;
+  out.size = ULONGLONG(a.nFileSizeHigh) << 32 | a.nFileSizeLow;
   out.linked = true;
   return true;
 }

@@ -77,7 +77,6 @@ struct Watched {
   // that tells whether its file is still the journal's.
   HANDLE journal = INVALID_HANDLE_VALUE;
   plat::FileWatch journalWatch;
-  ULONGLONG journalChange = 0;
 
   Watched() = default;
   Watched(const Watched&) = delete;
@@ -152,10 +151,21 @@ bool Store::WriteTimeNow(CSetFile& f, FILETIME& out) {
 }
 
 #ifdef _WIN32
+bool Store::JournalAsLeft(CSetFile&) { return false; }
 HANDLE Store::TakeJournal(CSetFile&) { return INVALID_HANDLE_VALUE; }
 void Store::KeepJournal(CSetFile&, HANDLE journal) { CloseHandle(journal); }
 void Store::DropJournal(CSetFile&) {}
 #else
+// Saves write and cut the journal in place and delete it only with the
+// store: a kept file still linked is the journal, and at 0 bytes it holds no
+// save that did not end (whoever wrote it since).
+bool Store::JournalAsLeft(CSetFile& f) {
+  Watched* w = Entry(f, false);
+  plat::FileStamp now;
+  return w && w->journal != INVALID_HANDLE_VALUE && w->journalWatch.Stamp(nullptr, now) && now.linked &&
+         now.size == 0;
+}
+
 HANDLE Store::TakeJournal(CSetFile& f) {
   Watched* w = Entry(f, false);
   if (!w) return INVALID_HANDLE_VALUE;
@@ -163,11 +173,12 @@ HANDLE Store::TakeJournal(CSetFile& f) {
     w->CloseJournal();
     return INVALID_HANDLE_VALUE;
   }
-  // Lent out, with its watch kept open for KeepJournal. Deleted (a store emptied by somebody takes its journal along), renamed
-  // away or written by another save since: the journal is opened anew.
+  // Lent out, with its watch kept open for KeepJournal. Deleted (a store
+  // emptied by somebody takes its journal along) or not empty (a file that
+  // is no journal, say): the journal is opened anew, and looked at.
   plat::FileStamp now;
   HANDLE h = INVALID_HANDLE_VALUE;
-  if (w->journalWatch.Stamp(nullptr, now) && now.linked && now.change == w->journalChange) {
+  if (w->journalWatch.Stamp(nullptr, now) && now.linked && now.size == 0) {
     h = w->journal;
     w->journal = INVALID_HANDLE_VALUE;
   } else {
@@ -186,19 +197,17 @@ void Store::KeepJournal(CSetFile& f, HANDLE journal) {
   // opened by name gets a watch opened by name.
   if (w->journal != INVALID_HANDLE_VALUE) CloseHandle(w->journal);
   w->journal = INVALID_HANDLE_VALUE;
-  plat::FileStamp now;
   bool watched = w->journalWatch.IsOpen();
   if (!watched) {
     const JournalName path(f.m_target);
     watched = path.get() && w->journalWatch.Open(path.get());
   }
-  if (!watched || !w->journalWatch.Stamp(nullptr, now) || !now.linked) {
+  if (!watched) {
     CloseHandle(journal);
     w->journalWatch.Close();
     return;
   }
   w->journal = journal;
-  w->journalChange = now.change;
 }
 
 void Store::DropJournal(CSetFile& f) {

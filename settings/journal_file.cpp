@@ -94,7 +94,8 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
   // It is there from the last save, as a rule: asking for the existing file
   // first costs the system one lookup of the name, not two.
   file_ = Store::TakeJournal(f_);
-  if (file_ == INVALID_HANDLE_VALUE) {
+  const bool kept = file_ != INVALID_HANDLE_VALUE;  // cut to 0 bytes, and nobody's since
+  if (!kept) {
     const DWORD rights = GENERIC_READ | GENERIC_WRITE, share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     file_ = CreateFileW(path_.get(), rights, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
@@ -102,7 +103,7 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
   }
   if (file_ == INVALID_HANDLE_VALUE) return false;
   DWORD existing = 0;
-  bool ok = SizeOf(file_, existing);
+  bool ok = kept || SizeOf(file_, existing);
   if (ok && existing) {
     // A file of that name that is no journal belongs to somebody else: it is
     // never written over, and the save does not happen.
@@ -143,8 +144,11 @@ void Journal::Remove(const WCHAR* target) {
 Store::Recovery Store::Recover(CSetFile& f, bool writable) {
   const JournalName path(f.m_target);
   if (!path.get()) return Recovery::kFailed;
+  // The journal this object cut at its last save, untouched since; or none,
+  // or one between saves.
+  if (JournalAsLeft(f)) return Recovery::kNone;
   ULONGLONG size = 0;
-  if (plat::SizeByName(path.get(), size) != 1 || size == 0) return Recovery::kNone;  // none, or between saves
+  if (plat::SizeByName(path.get(), size) != 1 || size == 0) return Recovery::kNone;
 
   // A journal that cannot be read may be one the store needs: nothing is read
   // or written until it can.

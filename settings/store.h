@@ -131,6 +131,9 @@ struct Store {
   static HANDLE TakeJournal(CSetFile& f);
   static void KeepJournal(CSetFile& f, HANDLE journal);
   static void DropJournal(CSetFile& f);
+  // True when the journal's handle that the object keeps is still the
+  // journal's, as the object left it: cut to 0 bytes.
+  static bool JournalAsLeft(CSetFile& f);
 
   // SetContent for a file whose image is `oldSize` bytes long now.
   static int WriteImage(CSetFile& f, ULONGLONG oldSize);

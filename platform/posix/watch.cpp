@@ -28,9 +28,10 @@ void FileWatch::Close() {
 bool FileWatch::Stamp(const WCHAR*, FileStamp& out) const {
   if (handle_ == -1) return false;
   struct statx sx;
-  if (statx(int(handle_), "", AT_EMPTY_PATH, STATX_MTIME | STATX_CTIME | STATX_NLINK, &sx) != 0) return false;
+  if (statx(int(handle_), "", AT_EMPTY_PATH, STATX_MTIME | STATX_CTIME | STATX_NLINK | STATX_SIZE, &sx) != 0) return false;
   out.write = posix::ToFileTime(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
   out.change = posix::ToFileTime(sx.stx_ctime.tv_sec, sx.stx_ctime.tv_nsec);
+  out.size = sx.stx_size;
   out.linked = sx.stx_nlink > 0;
   return true;
 }
