@@ -21,7 +21,8 @@
 // up, then its time moved back one hour. The read "recent" is the same read
 // within the 2 s after a change, when every read loads the file.
 //
-// BM_Journal_* measure, on their own, what the journal's life between saves
+// BM_Floor_OpenLockClose is what the platform's open, byte lock and close of
+// the store cost every save. BM_Journal_* measure, on their own, what the journal's life between saves
 // costs the system: kept and cut to 0 bytes (as CSetFile does), deleted after
 // each save, or (for comparison only) left at its size and overwritten.
 #include <algorithm>
@@ -285,6 +286,19 @@ void BM_Journal_OverwrittenInPlace(benchmark::State& state) {
   CloseHandle(h);
 }
 
+// What the platform asks of every save before any byte moves: opening the
+// store for writing (sharing reading only), its byte lock, and letting both go.
+void BM_Floor_OpenLockClose(benchmark::State& state) {
+  const plat::wstring path = SetFile(Named("floor.set", 100), 100);
+  for (auto _ : state) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    LockFile(h, 0, 0, 1, 0);
+    UnlockFile(h, 0, 0, 1, 0);
+    CloseHandle(h);
+  }
+}
+
 // ---- registration: each of ours beside its reference, at each size ----
 
 void Register() {
@@ -301,6 +315,7 @@ void Register() {
   benchmark::RegisterBenchmark("BM_Journal_KeptAndCut", BM_Journal_KeptAndCut);
   benchmark::RegisterBenchmark("BM_Journal_Deleted", BM_Journal_Deleted);
   benchmark::RegisterBenchmark("BM_Journal_OverwrittenInPlace", BM_Journal_OverwrittenInPlace);
+  benchmark::RegisterBenchmark("BM_Floor_OpenLockClose", BM_Floor_OpenLockClose);
 }
 
 // The console output, then the pairs: medians (or the single run) of each

@@ -117,10 +117,9 @@ int Store::Overwrite(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   Byte* value = f.m_content + edit.at;
   std::memcpy(saved, value, edit.valueSize);
   journal::PlanRange(edit, h.oldLength, h);
-  h.oldHash = journal::HashImage(f.m_content, f.m_contentLength, false);
   int r = 0;
   if (plat::Guarded([&] { fmt::Apply(edit, f.m_content); })) {
-    h.newHash = journal::HashImage(f.m_content, f.m_contentLength, false);
+    journal::HashOverwrite(f.m_content, f.m_contentLength, edit.at, edit.valueSize, saved, h.oldHash, h.newHash);
     Journal j(f, f.m_target);
     r = j.Write(h, saved) && WriteImage(f, h.oldLength);
     if (r) {
