@@ -77,6 +77,7 @@ struct Watched {
   // that tells whether its file is still the journal's.
   HANDLE journal = INVALID_HANDLE_VALUE;
   plat::FileWatch journalWatch;
+  bool journalChecked = false;  // JournalAsLeft found it so at this operation's open
 
   Watched() = default;
   Watched(const Watched&) = delete;
@@ -86,6 +87,7 @@ struct Watched {
     if (journal != INVALID_HANDLE_VALUE) CloseHandle(journal);
     journal = INVALID_HANDLE_VALUE;
     journalWatch.Close();
+    journalChecked = false;
   }
 };
 
@@ -161,9 +163,11 @@ void Store::DropJournal(CSetFile&) {}
 // save that did not end (whoever wrote it since).
 bool Store::JournalAsLeft(CSetFile& f) {
   Watched* w = Entry(f, false);
+  if (!w) return false;
   plat::FileStamp now;
-  return w && w->journal != INVALID_HANDLE_VALUE && w->journalWatch.Stamp(nullptr, now) && now.linked &&
-         now.size == 0;
+  w->journalChecked = w->journal != INVALID_HANDLE_VALUE && w->journalWatch.Stamp(nullptr, now) && now.linked &&
+                      now.size == 0;
+  return w->journalChecked;
 }
 
 HANDLE Store::TakeJournal(CSetFile& f) {
@@ -176,9 +180,13 @@ HANDLE Store::TakeJournal(CSetFile& f) {
   // Lent out, with its watch kept open for KeepJournal. Deleted (a store
   // emptied by somebody takes its journal along) or not empty (a file that
   // is no journal, say): the journal is opened anew, and looked at.
+  // Seen so at the open of this operation, under the byte lock that every
+  // save holds: as good as seen now.
   plat::FileStamp now;
   HANDLE h = INVALID_HANDLE_VALUE;
-  if (w->journalWatch.Stamp(nullptr, now) && now.linked && now.size == 0) {
+  const bool checked = w->journalChecked;
+  w->journalChecked = false;
+  if (checked || (w->journalWatch.Stamp(nullptr, now) && now.linked && now.size == 0)) {
     h = w->journal;
     w->journal = INVALID_HANDLE_VALUE;
   } else {
