@@ -101,7 +101,7 @@ Watched* Entry(const CSetFile& f, bool create) {
     auto it = g_watched.find(&f);
     if (it != g_watched.end()) return it->second.get();
     if (!create) return nullptr;
-    return (g_watched[&f] = std::make_unique<Watched>()).get();
+    return g_watched.emplace(&f, std::make_unique<Watched>()).first->second.get();
   } catch (...) {
     return nullptr;
   }

@@ -48,7 +48,7 @@ uint32_t Index::Key(DWORD sectionHash, DWORD settingHash, DWORD tag) {
 int Index::SectionSlot(const Byte* content, DWORD hash, DWORD nameLength, const char* name) const {
   const size_t mask = sectionTable_.size() - 1;
   for (size_t i = Mix(hash) & mask;; i = (i + 1) & mask) {
-    const int32_t s = sectionTable_[i];
+    const int32_t s = sectionTable_[i].section;
     if (s < 0 || SameName(content, sections_[s].offset, hash, nameLength, name)) return int(i);
   }
 }
@@ -67,12 +67,12 @@ bool Index::Build(const Byte* content, size_t length) noexcept {
       return true;
     });
     corrupt_ = w == Walk::kCorrupt;
-    sectionTable_.assign(TableSize(all.size()), -1);
+    sectionTable_.assign(TableSize(all.size()), Bucket{-1});
     for (const Section& s : all) {
       const Record r = At(content, s.offset);
       const int slot = SectionSlot(content, r.header.hash, r.header.nameLength, r.name);
-      if (sectionTable_[slot] >= 0) continue;  // a later section of a name is never searched
-      sectionTable_[slot] = int32_t(sections_.size());
+      if (sectionTable_[slot].section >= 0) continue;  // a later section of a name is never searched
+      sectionTable_[slot].section = int32_t(sections_.size());
       sections_.push_back(s);
       settings += (s.end - s.offset) / (kHeaderSize + 3);
     }
@@ -112,7 +112,7 @@ bool Index::Build(const Byte* content, size_t length) noexcept {
 Result Index::FindSection(const Byte* content, const Name& section, Record& out) const {
   if (sectionTable_.empty()) return corrupt_ ? Result::kCorrupt : Result::kNotFound;
   const int slot = SectionSlot(content, section.hash, section.length(), section.text.c_str());
-  const int32_t s = sectionTable_[slot];
+  const int32_t s = sectionTable_[slot].section;
   if (s < 0) return corrupt_ ? Result::kCorrupt : Result::kNotFound;
   out = At(content, sections_[s].offset);
   return Result::kOk;
@@ -139,7 +139,7 @@ Result Index::FindSetting(const Byte* content, const Name& section, const Name& 
   Record sec;
   const Result r = FindSection(content, section, sec);
   if (r != Result::kOk) return r;
-  const int32_t s = sectionTable_[SectionSlot(content, section.hash, section.length(), section.text.c_str())];
+  const int32_t s = sectionTable_[SectionSlot(content, section.hash, section.length(), section.text.c_str())].section;
   return sections_[s].corrupt ? Result::kCorrupt : Result::kNotFound;
 }
 

@@ -37,7 +37,12 @@ class Index {
   static uint32_t Key(DWORD sectionHash, DWORD settingHash, DWORD tag);
 
   std::vector<Section> sections_;
-  std::vector<int32_t> sectionTable_;  // index into sections_, -1: free
+  // Types of the library's own, so that no instantiation of a standard
+  // template over a plain type is left for the library to export.
+  struct Bucket {
+    int32_t section;  // index into sections_, -1: free
+  };
+  std::vector<Bucket> sectionTable_;
   std::vector<Slot> slots_;
   bool corrupt_ = false;  // the walk over the sections met a bad record
 };
