@@ -1,6 +1,7 @@
 // The cached body's block and the watch that tells when the file changed.
 #include "settings/cache.h"
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -70,13 +71,51 @@ void Reindex(Byte* body) {
 
 namespace {
 
+// Descriptors kept between operations, for all objects of the process
+// together: beyond this many, objects ask names as they did without them,
+// so that a process with thousands of objects does not run out.
+constexpr int kMaxKept = 240;
+std::atomic<int> g_kept{0};
+
+bool TakeSlot() {
+  if (g_kept.fetch_add(1) < kMaxKept) return true;
+  --g_kept;
+  return false;
+}
+
+// A watch that counts against the descriptors kept.
+class Watch {
+ public:
+  Watch() = default;
+  Watch(const Watch&) = delete;
+  Watch& operator=(const Watch&) = delete;
+  ~Watch() { Close(); }
+  bool Open(const WCHAR* path) {
+    if (!w_.IsOpen() && !TakeSlot()) return false;
+    if (w_.Open(path)) return true;
+    --g_kept;
+    return false;
+  }
+  void Close() {
+    if (!w_.IsOpen()) return;
+    w_.Close();
+    --g_kept;
+  }
+  bool IsOpen() const { return w_.IsOpen(); }
+  bool Stamp(const WCHAR* path, plat::FileStamp& out) const { return w_.Stamp(path, out); }
+
+ private:
+  plat::FileWatch w_;
+};
+
 struct Watched {
-  plat::FileWatch watch;
+  Watch watch;
   ULONGLONG change = 0;  // the file's change stamp when the last-seen time was taken; 0: unknown
   // The journal's handle from the last save, cut to 0 bytes, and a watch
   // that tells whether its file is still the journal's.
   HANDLE journal = INVALID_HANDLE_VALUE;
-  plat::FileWatch journalWatch;
+  Watch journalWatch;
+  bool journalSlot = false;     // one of the descriptors kept is the journal's handle
   bool journalChecked = false;  // JournalAsLeft found it so at this operation's open
 
   Watched() = default;
@@ -88,6 +127,8 @@ struct Watched {
     journal = INVALID_HANDLE_VALUE;
     journalWatch.Close();
     journalChecked = false;
+    if (journalSlot) --g_kept;
+    journalSlot = false;
   }
 };
 
@@ -205,14 +246,15 @@ void Store::KeepJournal(CSetFile& f, HANDLE journal) {
   // opened by name gets a watch opened by name.
   if (w->journal != INVALID_HANDLE_VALUE) CloseHandle(w->journal);
   w->journal = INVALID_HANDLE_VALUE;
-  bool watched = w->journalWatch.IsOpen();
-  if (!watched) {
+  if (!w->journalSlot) w->journalSlot = TakeSlot();
+  bool watched = w->journalSlot && w->journalWatch.IsOpen();
+  if (w->journalSlot && !watched) {
     const JournalName path(f.m_target);
     watched = path.get() && w->journalWatch.Open(path.get());
   }
   if (!watched) {
     CloseHandle(journal);
-    w->journalWatch.Close();
+    w->CloseJournal();
     return;
   }
   w->journal = journal;

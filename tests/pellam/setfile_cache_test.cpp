@@ -5,6 +5,8 @@
 // crash safety nor writes over that file.
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "setfile_util.h"
 
@@ -134,5 +136,45 @@ TEST_P(KeptJournalStranger, IsNeverWrittenOverAndTheSaveFails) {
 
 INSTANTIATE_TEST_SUITE_P(Files, KeptJournalStranger,
                          testing::Values(Stranger{"written into it", true}, Stranger{"put in its place", false}));
+
+}  // namespace
+
+namespace {
+
+#ifndef _WIN32
+size_t OpenDescriptors() {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) n += e.is_symlink() ? 1 : 0;
+  return n;
+}
+#endif
+
+// What objects keep open between operations is bounded for the process:
+// beyond it they ask names instead, and work all the same.
+TEST(KeptDescriptors, ManyObjectsWorkAndKeepABoundedNumberOpen) {
+  setfiletest::Store dir;
+#ifndef _WIN32
+  const size_t before = OpenDescriptors();
+#endif
+  constexpr int kObjects = 400;
+  std::vector<std::unique_ptr<CSetFile>> objects;
+  for (int i = 0; i < kObjects; ++i) {
+    objects.push_back(std::make_unique<CSetFile>(dir.dir.Wide(plat::FormatAS("s%d.set", i).c_str()).c_str()));
+    ASSERT_EQ(objects.back()->WriteSettingInt("s", "a", i), 1) << i;
+    ASSERT_EQ(objects.back()->WriteSettingInt("s", "a", i + 1), 1) << i;
+  }
+  for (int i = 0; i < kObjects; ++i) {
+    int v = 0;
+    EXPECT_EQ(objects[i]->ReadSettingInt("s", "a", v), 1);
+    EXPECT_EQ(v, i + 1);
+  }
+#ifndef _WIN32
+  EXPECT_LE(OpenDescriptors(), before + 240);
+#endif
+  objects.clear();
+#ifndef _WIN32
+  EXPECT_EQ(OpenDescriptors(), before);
+#endif
+}
 
 }  // namespace
