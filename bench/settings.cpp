@@ -1,25 +1,35 @@
-// CSetFile beside SQLite on the same data: 1,000 Int settings in 10 sections,
-// read and written one at a time, in files on the same disk.
+// CSetFile beside SQLite on the same data: 100, 1,000 and 10,000 Int settings
+// (100 to a section), read and written one at a time, in files on the same disk.
 //
 // By default CSetFile asks the system for no flush: a write survives the end
 // of the process at any point (its journal puts back a save that did not
 // end), not a power cut. The SQLite figure of the same promise is
 // journal_mode=WAL with synchronous=OFF. With SetFlushWrites(1) a save flushes
 // its journal before it overwrites the store and the store before the
-// journal goes: the durable figure, beside SQLite's synchronous=FULL.
+// journal goes: the durable figure, beside SQLite's synchronous=FULL. Both
+// keep the file shared with other processes (SQLite's normal locking mode;
+// CSetFile's byte lock), and both check at every read whether another
+// process changed the file.
 //
-// The journal is kept and cut to 0 bytes after each save; what deleting it
-// instead would cost is measured on the same calls (BM_Journal_*). Both keep the file shared with
-// other processes (SQLite's normal locking mode; CSetFile's byte lock), and
-// both check at every read whether another process changed the file.
+// Each pair is registered side by side; on a shared machine run it with
+//   --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true
+// and the table at the end gives the medians of both sides and their ratio,
+// in wall-clock and in CPU time.
 //
 // The cached read needs a file whose time has settled (CSetFile trusts its
 // cache only for a file last written more than 2 s before): the store is set
 // up, then its time moved back one hour. The read "recent" is the same read
 // within the 2 s after a change, when every read loads the file.
+//
+// BM_Floor_OpenLockClose is what the platform's open, byte lock and close of
+// the store cost every save. BM_Journal_* measure, on their own, what the journal's life between saves
+// costs the system: kept and cut to 0 bytes (as CSetFile does), deleted after
+// each save, or (for comparison only) left at its size and overwritten.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,12 +41,13 @@
 namespace {
 
 namespace fs = std::filesystem;
-constexpr int kSections = 10, kPerSection = 100, kSettings = kSections * kPerSection;
+constexpr int kPerSection = 100;
+const int kSizes[] = {100, 1000, 10000};
 
 struct Names {
   std::vector<std::string> section, name;
   Names() {
-    for (int i = 0; i < kSettings; ++i) {
+    for (int i = 0; i < 10000; ++i) {
       section.push_back("Section" + std::to_string(i / kPerSection));
       name.push_back("Setting" + std::to_string(i % kPerSection));
     }
@@ -46,6 +57,9 @@ const Names& N() {
   static Names n;
   return n;
 }
+
+// Visits the settings of a store of `count` in an order that jumps between sections.
+int Next(int i, int count) { return (i + 7919) % count; }
 
 // A directory next to the working directory: on the disk, not in memory.
 struct BenchDir {
@@ -62,6 +76,8 @@ const fs::path& Dir() {
   return dir.path;
 }
 
+std::string Named(const char* name, int count) { return std::string(name) + "-" + std::to_string(count); }
+
 plat::wstring Wide(const fs::path& p) { return plat::Wide(p.string()); }
 
 void MoveTimeBack(const fs::path& p) {
@@ -75,100 +91,58 @@ void MoveTimeBack(const fs::path& p) {
   CloseHandle(h);
 }
 
-// A store of kSettings Ints, made once per name.
-plat::wstring SetFile(const char* name) {
+// A store of `count` Ints, made once per name.
+plat::wstring SetFile(const std::string& name, int count) {
   const fs::path p = Dir() / name;
   if (!fs::exists(p)) {
     CSetFile f(Wide(p).c_str());
-    for (int i = 0; i < kSettings; ++i) f.WriteSettingInt(N().section[i].c_str(), N().name[i].c_str(), i);
+    for (int i = 0; i < count; ++i) f.WriteSettingInt(N().section[i].c_str(), N().name[i].c_str(), i);
   }
   return Wide(p);
 }
 
 void BM_CSetFile_ReadInt(benchmark::State& state) {
-  const plat::wstring path = SetFile("read.set");
-  MoveTimeBack(Dir() / "read.set");
+  const int count = int(state.range(0));
+  const std::string name = Named("read.set", count);
+  const plat::wstring path = SetFile(name, count);
+  MoveTimeBack(Dir() / name);
   CSetFile f(path.c_str());
   int v = 0, i = 0;
   for (auto _ : state) {
     if (!f.ReadSettingInt(N().section[i].c_str(), N().name[i].c_str(), v)) state.SkipWithError("read failed");
     benchmark::DoNotOptimize(v);
-    i = (i + 7) % kSettings;
+    i = Next(i, count);
   }
 }
-BENCHMARK(BM_CSetFile_ReadInt);
 
 void BM_CSetFile_ReadIntRecent(benchmark::State& state) {
-  const plat::wstring path = SetFile("recent.set");
+  const int count = int(state.range(0));
+  const plat::wstring path = SetFile(Named("recent.set", count), count);
   CSetFile f(path.c_str());
   f.WriteSettingInt("Section0", "Setting0", 0);  // a change just now
   int v = 0, i = 0;
   for (auto _ : state) {
     if (!f.ReadSettingInt(N().section[i].c_str(), N().name[i].c_str(), v)) state.SkipWithError("read failed");
     benchmark::DoNotOptimize(v);
-    i = (i + 7) % kSettings;
+    i = Next(i, count);
   }
 }
-BENCHMARK(BM_CSetFile_ReadIntRecent)->MinTime(0.5);  // stays within the 2 s after the change
 
-void BM_CSetFile_WriteInt(benchmark::State& state) {
-  const plat::wstring path = SetFile("write.set");
+void CSetFileWrite(benchmark::State& state, const char* file, int flush) {
+  const int count = int(state.range(0));
+  const plat::wstring path = SetFile(Named(file, count), count);
   CSetFile f(path.c_str());
+  const int was = CSetFile::SetFlushWrites(flush);
   int i = 0, n = 0;
   for (auto _ : state) {
     if (!f.WriteSettingInt(N().section[i].c_str(), N().name[i].c_str(), ++n)) state.SkipWithError("write failed");
-    i = (i + 7) % kSettings;
-  }
-}
-BENCHMARK(BM_CSetFile_WriteInt);
-
-void BM_CSetFile_WriteInt_Flushed(benchmark::State& state) {
-  const plat::wstring path = SetFile("flushed.set");
-  CSetFile f(path.c_str());
-  const int was = CSetFile::SetFlushWrites(1);
-  int i = 0, n = 0;
-  for (auto _ : state) {
-    if (!f.WriteSettingInt(N().section[i].c_str(), N().name[i].c_str(), ++n)) state.SkipWithError("write failed");
-    i = (i + 7) % kSettings;
+    i = Next(i, count);
   }
   CSetFile::SetFlushWrites(was);
 }
-BENCHMARK(BM_CSetFile_WriteInt_Flushed);
 
-// ---- the journal's life, on its own: deleted after each save, or kept and cut ----
-
-const unsigned char kJournal[52] = {'Q', 'Z', 'S', 'J'};
-
-void BM_Journal_Deleted(benchmark::State& state) {
-  const plat::wstring path = Wide(Dir() / "deleted-journal");
-  for (auto _ : state) {
-    WIN32_FILE_ATTRIBUTE_DATA a;
-    benchmark::DoNotOptimize(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a));  // the check at the open
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD put = 0;
-    WriteFile(h, kJournal, sizeof kJournal, &put, nullptr);
-    CloseHandle(h);
-    DeleteFileW(path.c_str());
-  }
-}
-BENCHMARK(BM_Journal_Deleted);
-
-void BM_Journal_KeptAndCut(benchmark::State& state) {
-  const plat::wstring path = Wide(Dir() / "kept-journal");
-  for (auto _ : state) {
-    WIN32_FILE_ATTRIBUTE_DATA a;
-    benchmark::DoNotOptimize(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a));
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD put = 0;
-    WriteFile(h, kJournal, sizeof kJournal, &put, nullptr);
-    SetFilePointer(h, 0, nullptr, FILE_BEGIN);
-    SetEndOfFile(h);
-    CloseHandle(h);
-  }
-}
-BENCHMARK(BM_Journal_KeptAndCut);
+void BM_CSetFile_WriteInt(benchmark::State& state) { CSetFileWrite(state, "write.set", 0); }
+void BM_CSetFile_WriteInt_Flushed(benchmark::State& state) { CSetFileWrite(state, "flushed.set", 1); }
 
 // ---- SQLite ----
 
@@ -177,7 +151,7 @@ struct Sqlite {
   sqlite3_stmt* read = nullptr;
   sqlite3_stmt* write = nullptr;
 
-  Sqlite(const char* name, const char* synchronous) {
+  Sqlite(const std::string& name, int count, const char* synchronous) {
     const fs::path p = Dir() / name;
     const bool fresh = !fs::exists(p);
     sqlite3_open(p.string().c_str(), &db);
@@ -189,7 +163,7 @@ struct Sqlite {
       Exec("BEGIN");
       sqlite3_stmt* insert;
       sqlite3_prepare_v2(db, "INSERT INTO settings VALUES(?, ?, 1024, ?)", -1, &insert, nullptr);
-      for (int i = 0; i < kSettings; ++i) {
+      for (int i = 0; i < count; ++i) {
         sqlite3_bind_text(insert, 1, N().section[i].c_str(), -1, SQLITE_STATIC);
         sqlite3_bind_text(insert, 2, N().name[i].c_str(), -1, SQLITE_STATIC);
         sqlite3_bind_blob(insert, 3, &i, 4, SQLITE_TRANSIENT);
@@ -235,31 +209,175 @@ struct Sqlite {
 };
 
 void BM_Sqlite_ReadInt(benchmark::State& state) {
-  Sqlite s("read.db", "OFF");
+  const int count = int(state.range(0));
+  Sqlite s(Named("read.db", count), count, "OFF");
   int v = 0, i = 0;
   for (auto _ : state) {
     if (!s.Read(i, v)) state.SkipWithError("read failed");
     benchmark::DoNotOptimize(v);
-    i = (i + 7) % kSettings;
+    i = Next(i, count);
   }
 }
-BENCHMARK(BM_Sqlite_ReadInt);
 
 void SqliteWrite(benchmark::State& state, const char* file, const char* synchronous) {
-  Sqlite s(file, synchronous);
+  const int count = int(state.range(0));
+  Sqlite s(Named(file, count), count, synchronous);
   int i = 0, n = 0;
   for (auto _ : state) {
     if (!s.Write(i, ++n)) state.SkipWithError("write failed");
-    i = (i + 7) % kSettings;
+    i = Next(i, count);
   }
 }
 
 void BM_Sqlite_WriteInt_SyncOff(benchmark::State& state) { SqliteWrite(state, "off.db", "OFF"); }
-BENCHMARK(BM_Sqlite_WriteInt_SyncOff);
-
 void BM_Sqlite_WriteInt_SyncFull(benchmark::State& state) { SqliteWrite(state, "full.db", "FULL"); }
-BENCHMARK(BM_Sqlite_WriteInt_SyncFull);
+
+// ---- the journal's life between saves, on its own ----
+
+const unsigned char kJournal[52] = {'Q', 'Z', 'S', 'J'};
+
+HANDLE OpenJournal(const plat::wstring& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Opened, written and deleted at each save; the open's check finds no file.
+void BM_Journal_Deleted(benchmark::State& state) {
+  const plat::wstring path = Wide(Dir() / "deleted-journal");
+  for (auto _ : state) {
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    benchmark::DoNotOptimize(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a));
+    HANDLE h = OpenJournal(path);
+    DWORD put = 0;
+    WriteFile(h, kJournal, sizeof kJournal, &put, nullptr);
+    CloseHandle(h);
+    DeleteFileW(path.c_str());
+  }
+}
+
+// Kept open between saves, written and cut to 0 bytes at each (what a save costs the journal now).
+void BM_Journal_KeptAndCut(benchmark::State& state) {
+  const plat::wstring path = Wide(Dir() / "kept-journal");
+  HANDLE h = OpenJournal(path);
+  for (auto _ : state) {
+    DWORD put = 0;
+    WriteFile(h, kJournal, sizeof kJournal, &put, nullptr);
+    SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+    SetEndOfFile(h);
+  }
+  CloseHandle(h);
+}
+
+// For comparison: left at its size between saves and overwritten, its
+// header spoilt in place after each save (not what CSetFile does: readers
+// could then no longer tell from the size alone that no save is pending).
+void BM_Journal_OverwrittenInPlace(benchmark::State& state) {
+  const plat::wstring path = Wide(Dir() / "inplace-journal");
+  HANDLE h = OpenJournal(path);
+  const unsigned char spoilt[4] = {};
+  DWORD put = 0;
+  WriteFile(h, kJournal, sizeof kJournal, &put, nullptr);
+  for (auto _ : state) {
+    SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+    WriteFile(h, kJournal, sizeof kJournal, &put, nullptr);
+    SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+    WriteFile(h, spoilt, sizeof spoilt, &put, nullptr);
+  }
+  CloseHandle(h);
+}
+
+// What the platform asks of every save before any byte moves: opening the
+// store for writing (sharing reading only), its byte lock, and letting both go.
+void BM_Floor_OpenLockClose(benchmark::State& state) {
+  const plat::wstring path = SetFile(Named("floor.set", 100), 100);
+  for (auto _ : state) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    LockFile(h, 0, 0, 1, 0);
+    UnlockFile(h, 0, 0, 1, 0);
+    CloseHandle(h);
+  }
+}
+
+// ---- registration: each of ours beside its reference, at each size ----
+
+void Register() {
+  for (int count : kSizes) {
+    benchmark::RegisterBenchmark("BM_CSetFile_ReadInt", BM_CSetFile_ReadInt)->Arg(count);
+    benchmark::RegisterBenchmark("BM_Sqlite_ReadInt", BM_Sqlite_ReadInt)->Arg(count);
+    benchmark::RegisterBenchmark("BM_CSetFile_WriteInt", BM_CSetFile_WriteInt)->Arg(count);
+    benchmark::RegisterBenchmark("BM_Sqlite_WriteInt_SyncOff", BM_Sqlite_WriteInt_SyncOff)->Arg(count);
+    benchmark::RegisterBenchmark("BM_CSetFile_WriteInt_Flushed", BM_CSetFile_WriteInt_Flushed)->Arg(count)->MinTime(0.2);
+    benchmark::RegisterBenchmark("BM_Sqlite_WriteInt_SyncFull", BM_Sqlite_WriteInt_SyncFull)->Arg(count)->MinTime(0.2);
+  }
+  // Stays within the 2 s after the change.
+  benchmark::RegisterBenchmark("BM_CSetFile_ReadIntRecent", BM_CSetFile_ReadIntRecent)->Arg(1000)->MinTime(0.5);
+  benchmark::RegisterBenchmark("BM_Journal_KeptAndCut", BM_Journal_KeptAndCut);
+  benchmark::RegisterBenchmark("BM_Journal_Deleted", BM_Journal_Deleted);
+  benchmark::RegisterBenchmark("BM_Journal_OverwrittenInPlace", BM_Journal_OverwrittenInPlace);
+  benchmark::RegisterBenchmark("BM_Floor_OpenLockClose", BM_Floor_OpenLockClose);
+}
+
+// The console output, then the pairs: medians (or the single run) of each
+// side and their ratio.
+class PairReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& r : runs) {
+      if (r.error_occurred) continue;
+      const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+      if (r.run_type == Run::RT_Aggregate && !median) continue;
+      std::string name = r.run_name.function_name + "/" + r.run_name.args;
+      std::vector<Sample>& samples = seen_[name];
+      if (median) samples.clear();
+      if (median || !medians_.count(name)) samples.push_back({r.GetAdjustedRealTime(), r.GetAdjustedCPUTime()});
+      if (median) medians_[name] = true;
+    }
+  }
+
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    const struct {
+      const char *ours, *reference;
+    } pairs[] = {{"BM_CSetFile_ReadInt", "BM_Sqlite_ReadInt"},
+                 {"BM_CSetFile_WriteInt", "BM_Sqlite_WriteInt_SyncOff"},
+                 {"BM_CSetFile_WriteInt_Flushed", "BM_Sqlite_WriteInt_SyncFull"}};
+    std::printf("\n%-30s %-28s %8s %12s %12s %7s %12s %12s %7s\n", "ours", "reference", "settings", "ours ns",
+                "ref ns", "ratio", "ours cpu", "ref cpu", "ratio");
+    for (const auto& p : pairs) {
+      for (int count : kSizes) {
+        const std::string args = std::to_string(count);
+        const Sample* a = Get(std::string(p.ours) + "/" + args);
+        const Sample* b = Get(std::string(p.reference) + "/" + args);
+        if (!a || !b) continue;
+        std::printf("%-30s %-28s %8d %12.0f %12.0f %7.2f %12.0f %12.0f %7.2f\n", p.ours, p.reference, count, a->real,
+                    b->real, a->real / b->real, a->cpu, b->cpu, a->cpu / b->cpu);
+      }
+    }
+  }
+
+ private:
+  struct Sample {
+    double real, cpu;
+  };
+  // The median when there were repetitions, else the one run.
+  const Sample* Get(const std::string& name) const {
+    auto it = seen_.find(name);
+    return it == seen_.end() || it->second.empty() ? nullptr : &it->second.back();
+  }
+  std::map<std::string, std::vector<Sample>> seen_;
+  std::map<std::string, bool> medians_;
+};
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  Register();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  PairReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -6,7 +6,9 @@
 // file: readers wait up to 5 s for it, writers up to 10 s. A writer opens the
 // file sharing it for reading only, so a second writer fails at once instead
 // of waiting. Between operations the file is closed; the object keeps its body
-// cached and reads it again only when the file's last-write time changed.
+// cached and reads it again only when the file's last-write time changed
+// (natively it keeps a path-only descriptor of the file to ask that cheaply,
+// and the handle of its journal, empty, for its next save).
 // Writers always read the body again under the lock before changing it, so a
 // change that left the time stamp as it was is never written over.
 //

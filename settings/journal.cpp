@@ -40,6 +40,22 @@ ULONGLONG HashImage(const Byte* content, size_t length, bool empty) {
   return XXH3_64bits_digest(&state);
 }
 
+void HashOverwrite(const Byte* content, size_t length, size_t at, size_t count, const Byte* before,
+                   ULONGLONG& oldHash, ULONGLONG& newHash) {
+  XXH3_state_t common, other;
+  XXH3_64bits_reset(&common);
+  XXH3_64bits_update(&common, format::kMagic, format::kMagicSize);
+  if (at) XXH3_64bits_update(&common, content, at);
+  XXH3_copyState(&other, &common);
+  const size_t rest = length - at - count;
+  XXH3_64bits_update(&other, before, count);
+  if (rest) XXH3_64bits_update(&other, content + at + count, rest);
+  oldHash = XXH3_64bits_digest(&other);
+  XXH3_64bits_update(&common, content + at, count);
+  if (rest) XXH3_64bits_update(&common, content + at + count, rest);
+  newHash = XXH3_64bits_digest(&common);
+}
+
 ULONGLONG HashFile(const Byte* image, size_t size) { return XXH3_64bits(image, size); }
 
 void PlanRange(const format::Edit& edit, DWORD oldLength, Header& h) {

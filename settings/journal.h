@@ -51,6 +51,11 @@ struct Header {
 // The hash of a store's file image: the magic and then `length` content
 // bytes; an image of 0 bytes (an empty file) when `empty`.
 ULONGLONG HashImage(const Byte* content, size_t length, bool empty);
+// The hashes of a store's image before and after `count` bytes at `at` of
+// its content were overwritten: `content` holds the new bytes there, `before`
+// the old ones. The bytes in front of them are hashed once for both.
+void HashOverwrite(const Byte* content, size_t length, size_t at, size_t count, const Byte* before,
+                   ULONGLONG& oldHash, ULONGLONG& newHash);
 // The same over an image as it lies in a file.
 ULONGLONG HashFile(const Byte* image, size_t size);
 

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/longpath.h"
+#include "platform/watch.h"
 #include "settings/store.h"
 
 namespace pellam {
@@ -72,7 +73,7 @@ bool Flushing() { return g_flush.load() != 0; }
 
 JournalName::JournalName(const WCHAR* target) : LongPath(Joined(target).name) {}
 
-Journal::Journal(const WCHAR* target) : path_(target), file_(INVALID_HANDLE_VALUE) {}
+Journal::Journal(CSetFile& f, const WCHAR* target) : f_(f), path_(target), file_(INVALID_HANDLE_VALUE) {}
 
 Journal::~Journal() {
   if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
@@ -87,12 +88,22 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
   if (!image) return false;
   jn::Build(h, old, image);
 
-  // Readers of the store may look at the journal; deleting it is not theirs to refuse.
-  file_ = CreateFileW(path_.get(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Readers of the store may look at the journal; deleting it is not theirs
+  // to refuse. Other objects may keep a handle of it between their saves
+  // (which the store's byte lock keeps apart): it is shared for writing too.
+  // It is there from the last save, as a rule: asking for the existing file
+  // first costs the system one lookup of the name, not two.
+  file_ = Store::TakeJournal(f_);
+  const bool kept = file_ != INVALID_HANDLE_VALUE;  // cut to 0 bytes, and nobody's since
+  if (!kept) {
+    const DWORD rights = GENERIC_READ | GENERIC_WRITE, share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    file_ = CreateFileW(path_.get(), rights, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
+      file_ = CreateFileW(path_.get(), rights, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
   if (file_ == INVALID_HANDLE_VALUE) return false;
   DWORD existing = 0;
-  bool ok = SizeOf(file_, existing);
+  bool ok = kept || SizeOf(file_, existing);
   if (ok && existing) {
     // A file of that name that is no journal belongs to somebody else: it is
     // never written over, and the save does not happen.
@@ -106,8 +117,9 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
     }
     Truncate(file_);
   }
+  // A handle just opened, or kept after it was cut, stands at 0.
   DWORD put = 0;
-  ok = ok && SeekTo(file_, 0) && WriteFile(file_, image, DWORD(size), &put, nullptr) && put == size;
+  ok = ok && (!existing || SeekTo(file_, 0)) && WriteFile(file_, image, DWORD(size), &put, nullptr) && put == size;
   if (ok && Flushing()) ok = FlushFileBuffers(file_) != 0;
   if (!ok) Drop();  // a journal cut short means nothing; it is emptied all the same
   return ok;
@@ -117,8 +129,10 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
 // calls, and with flushing on its name never has to be made durable again.
 void Journal::Drop() {
   if (file_ == INVALID_HANDLE_VALUE) return;
-  Truncate(file_);
-  CloseHandle(file_);
+  if (SeekTo(file_, 0) && SetEndOfFile(file_))
+    Store::KeepJournal(f_, file_);
+  else
+    CloseHandle(file_);
   file_ = INVALID_HANDLE_VALUE;
 }
 
@@ -130,10 +144,11 @@ void Journal::Remove(const WCHAR* target) {
 Store::Recovery Store::Recover(CSetFile& f, bool writable) {
   const JournalName path(f.m_target);
   if (!path.get()) return Recovery::kFailed;
-  WIN32_FILE_ATTRIBUTE_DATA a;
-  if (!GetFileAttributesExW(path.get(), GetFileExInfoStandard, &a) || (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-    return Recovery::kNone;
-  if (a.nFileSizeHigh == 0 && a.nFileSizeLow == 0) return Recovery::kNone;  // between saves
+  // The journal this object cut at its last save, untouched since; or none,
+  // or one between saves.
+  if (JournalAsLeft(f)) return Recovery::kNone;
+  ULONGLONG size = 0;
+  if (plat::SizeByName(path.get(), size) != 1 || size == 0) return Recovery::kNone;
 
   // A journal that cannot be read may be one the store needs: nothing is read
   // or written until it can.
@@ -175,7 +190,7 @@ Store::Recovery Store::Recover(CSetFile& f, bool writable) {
     CloseHandle(h);
     f.FreeContent();
     if (header.oldLength > 4) {
-      f.m_content = AllocBlock(header.oldLength - 4);
+      f.m_content = NewBody(header.oldLength - 4);
       if (!f.m_content) return Recovery::kFailed;
       std::memcpy(f.m_content, old.p + 4, header.oldLength - 4);
       f.m_contentLength = header.oldLength - 4;

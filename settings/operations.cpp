@@ -51,11 +51,11 @@ bool PutBack(HANDLE h, const Byte* body, DWORD length) {
 
 Byte* AllocBlock(size_t size) {
   if (size == 0) return nullptr;
-  return static_cast<Byte*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  return static_cast<Byte*>(HeapAlloc(GetProcessHeap(), 0, size));
 }
 
 void FreeBlock(void* block) {
-  if (block) VirtualFree(block, 0, MEM_RELEASE);
+  if (block) HeapFree(GetProcessHeap(), 0, block);
 }
 
 FILETIME LastSeen(const FILETIME& fileTime) {
@@ -110,19 +110,18 @@ bool PutBackOrKeep(HANDLE h, const Byte* body, DWORD length, Journal& journal) {
 // old bytes kept aside (and in the journal) until the file is written.
 int Store::Overwrite(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   journal::Header h;
-  if (!ImageLength(f.m_file, h.oldLength)) return 0;
+  h.oldLength = f.m_contentLength + DWORD(fmt::kMagicSize);  // a value overwritten lies in a body read just now
   Byte small[64];
   Byte* saved = edit.valueSize <= sizeof small ? small : AllocBlock(edit.valueSize);
   if (!saved) return 0;
   Byte* value = f.m_content + edit.at;
   std::memcpy(saved, value, edit.valueSize);
   journal::PlanRange(edit, h.oldLength, h);
-  h.oldHash = journal::HashImage(f.m_content, f.m_contentLength, false);
   int r = 0;
   if (plat::Guarded([&] { fmt::Apply(edit, f.m_content); })) {
-    h.newHash = journal::HashImage(f.m_content, f.m_contentLength, false);
-    Journal j(f.m_target);
-    r = j.Write(h, saved) && f.SetContent();
+    journal::HashOverwrite(f.m_content, f.m_contentLength, edit.at, edit.valueSize, saved, h.oldHash, h.newHash);
+    Journal j(f, f.m_target);
+    r = j.Write(h, saved) && WriteImage(f, h.oldLength);
     if (r) {
       j.Drop();
     } else {
@@ -141,37 +140,42 @@ int Store::Commit(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   cacheIsFile = true;
   if (edit.kind == fmt::Edit::kOverwrite) return Overwrite(f, edit, cacheIsFile);
   journal::Header h;
-  if (!ImageLength(f.m_file, h.oldLength)) return 0;
-  Byte* block = AllocBlock(edit.newLength);
+  // The cache was read from the file just now, under the lock: a body tells
+  // the file's length (only an empty cache leaves 0 and 4 bytes apart).
+  if (f.m_content)
+    h.oldLength = f.m_contentLength + DWORD(fmt::kMagicSize);
+  else if (!ImageLength(f.m_file, h.oldLength))
+    return 0;
+  Byte* block = NewBody(edit.newLength);
   if (edit.newLength && !block) return 0;
   // The value comes from the caller: an unreadable one fails the write.
   if (block && !plat::Guarded([&] { fmt::Apply(edit, block); })) {
-    FreeBlock(block);
+    FreeBody(block);
     return 0;
   }
   Byte* old = f.m_content;
   const DWORD oldLength = f.m_contentLength;
-  Journal j(f.m_target);
+  Journal j(f, f.m_target);
   // A store emptied is cut to 0 bytes in one step: nothing to put back.
   if (block) {
     journal::PlanRange(edit, h.oldLength, h);
     h.oldHash = journal::HashImage(old, oldLength, h.oldLength == 0);
     h.newHash = journal::HashImage(block, edit.newLength, false);
-    if (!j.Write(h, h.count ? old + (h.at - fmt::kMagicSize) : nullptr)) {
-      FreeBlock(block);
+    if (!j.Write(h, h.count ? ImageOf(old) + h.at : nullptr)) {
+      FreeBody(block);
       return 0;
     }
   }
   f.m_content = block;
   f.m_contentLength = DWORD(edit.newLength);
-  if (f.SetContent()) {
-    FreeBlock(old);
+  if (WriteImage(f, h.oldLength)) {
+    FreeBody(old);
     j.Drop();
     return 1;
   }
   f.m_content = old;
   f.m_contentLength = oldLength;
-  FreeBlock(block);
+  FreeBody(block);
   if (!PutBackOrKeep(f.m_file, old, oldLength, j)) {
     // The file is neither old nor new: forget the cache, read it as it is next time.
     f.FreeContent();
@@ -186,6 +190,7 @@ void Store::Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty) {
     // finds no file (or, while it is held, cannot open it) and starts a new
     // store, instead of writing into a file that is about to go. A reader
     // that holds it open prevents the delete; the empty file is a valid store.
+    DropJournal(f);
     Journal::Remove(f.m_target);
     DeleteFileW(f.m_target);
     f.Close();
@@ -195,13 +200,15 @@ void Store::Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty) {
   // The time is taken while the file is held and checked again after it is
   // let go: a writer that got in between leaves another time, and the cache
   // is then read again on the next access.
+  // A time too young to be trusted (see kSettleTime) needs no second look.
   FILETIME held, now;
-  const bool known = cacheIsFile && GetFileTime(f.m_file, nullptr, nullptr, &held);
+  const bool known = cacheIsFile && GetFileTime(f.m_file, nullptr, nullptr, &held) && Time64(LastSeen(held));
   f.Close();
-  if (known && FU_GetLastModifyTime(f.m_target, &now) && Time64(now) == Time64(held))
+  if (known && WriteTimeNow(f, now) && Time64(now) == Time64(held))
     f.m_lastSeen = LastSeen(now);
   else
     ClearTime(f.m_lastSeen);
+  if (Time64(f.m_lastSeen)) Arm(f);
 }
 
 }  // namespace detail
@@ -253,9 +260,12 @@ int CSetFile::QueryKey(const char* section) {
   int r = 0;
   Enter();
   fmt::Record found;
-  if (m_target[0] && Update(GENERIC_READ) && m_content &&
-      fmt::FindSection(m_content, m_contentLength, s, found) == fmt::Result::kOk)
-    r = 1;
+  if (m_target[0] && Update(GENERIC_READ) && m_content) {
+    const fmt::Index* index = pellam::detail::IndexOf(m_content, m_contentLength);
+    const fmt::Result found_ = index ? index->FindSection(m_content, s, found)
+                                     : fmt::FindSection(m_content, m_contentLength, s, found);
+    r = found_ == fmt::Result::kOk;
+  }
   Leave();
   return r;
 }

@@ -5,10 +5,11 @@
 #include "ferrow.h"
 #include "settings/store.h"
 
-using pellam::detail::AllocBlock;
 using pellam::detail::Byte;
 using pellam::detail::ClearTime;
-using pellam::detail::FreeBlock;
+using pellam::detail::FreeBody;
+using pellam::detail::ImageOf;
+using pellam::detail::NewBody;
 using pellam::detail::Store;
 using pellam::detail::Time64;
 
@@ -66,6 +67,7 @@ CSetFile::~CSetFile() {
   Enter();
   Close();
   FreeContent();
+  Store::Disarm(*this);
   Leave();
   DeleteCriticalSection(&m_lock);
 }
@@ -99,6 +101,7 @@ void CSetFile::SetTarget(const WCHAR* path) {
   } else if (CopyTarget(cut, path) && FU_PathCompare(m_target, cut) != 0) {
     plat::WCopy(m_target, MAX_PATH, cut);
     ClearTime(m_lastSeen);  // the cache belongs to the old target: the next access reloads
+    Store::Disarm(*this);
     Convert();
   }
   Leave();
@@ -116,8 +119,15 @@ int CSetFile::Open(DWORD access) {
   // shares deletion, so that it can remove the store it empties while it
   // still holds it (see Store::Finish).
   const DWORD share = readOnly ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ | FILE_SHARE_DELETE;
+  // A writer creates a missing store; it asks for the existing one first,
+  // which costs the system one lookup of the name instead of two. Readers
+  // read the file through: the hint says so (a writer's few pages gain
+  // nothing from it).
   const DWORD creation = readOnly ? OPEN_EXISTING : OPEN_ALWAYS;
-  HANDLE h = CreateFileW(m_target, rights, share, nullptr, creation, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  const DWORD flags = readOnly ? FILE_FLAG_SEQUENTIAL_SCAN : FILE_ATTRIBUTE_NORMAL;
+  HANDLE h = CreateFileW(m_target, rights, share, nullptr, OPEN_EXISTING, flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE && !readOnly && GetLastError() == ERROR_FILE_NOT_FOUND)
+    h = CreateFileW(m_target, rights, share, nullptr, creation, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE && !readOnly && GetLastError() == ERROR_PATH_NOT_FOUND) {
     WCHAR directory[MAX_PATH];
     plat::WCopy(directory, MAX_PATH, m_target);
@@ -125,7 +135,7 @@ int CSetFile::Open(DWORD access) {
     if (!name || !*name || name == directory) return 0;
     *name = 0;
     if (!FU_CreatePath(directory)) return 0;
-    h = CreateFileW(m_target, rights, share, nullptr, creation, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    h = CreateFileW(m_target, rights, share, nullptr, creation, flags, nullptr);
   }
   if (h == INVALID_HANDLE_VALUE) return 0;
 
@@ -145,18 +155,9 @@ int CSetFile::Open(DWORD access) {
       return 0;
     case Store::Recovery::kNone: break;
   }
-  if (!GetFileTime(h, nullptr, nullptr, &m_lastSeen)) ClearTime(m_lastSeen);
-  LARGE_INTEGER size;
-  if (GetFileSizeEx(h, &size) && size.QuadPart == 0) return 1;  // an empty store
-  BYTE magic[4];
-  DWORD got = 0;
-  if (SeekTo(h, 0) && ReadFile(h, magic, 4, &got, nullptr) && got == 4 &&
-      std::memcmp(magic, pellam::format::kMagic, 4) == 0)
-    return 1;
-  // Foreign (or unreadable): never read, never written.
-  Close();
-  ClearTime(m_lastSeen);
-  return 0;
+  // Whether the store is foreign shows when its image is read (GetContent),
+  // which every open goes on to do.
+  return 1;
 }
 
 int CSetFile::Close() {
@@ -200,9 +201,7 @@ int CSetFile::Update(DWORD access) {
   if (!m_target[0]) return 0;
   const bool readOnly = (access & (GENERIC_READ | GENERIC_WRITE)) == GENERIC_READ;
   if (readOnly) {
-    FILETIME now;
-    if (Time64(m_lastSeen) != 0 && FU_GetLastModifyTime(m_target, &now) && Time64(now) == Time64(m_lastSeen))
-      return 1;
+    if (Store::Unchanged(*this)) return 1;
     const int opened = Open(GENERIC_READ);
     if (!opened) {
       FreeContent();
@@ -211,8 +210,17 @@ int CSetFile::Update(DWORD access) {
     }
     // Into the same block when the size is unchanged; a store left mid-save
     // was read from its journal already.
-    const int r = opened == 2 ? 1 : GetContent();
+    int r = 1;
+    if (opened != 2) {
+      FILETIME written;
+      r = GetContent() && GetFileTime(m_file, nullptr, nullptr, &written);
+      if (r)
+        m_lastSeen = pellam::detail::LastSeen(written);
+      else
+        ClearTime(m_lastSeen);
+    }
     Close();
+    if (r && Time64(m_lastSeen)) Store::Arm(*this);
     return r;
   }
   if (!Open(GENERIC_READ | GENERIC_WRITE)) return 0;
@@ -223,35 +231,41 @@ int CSetFile::Update(DWORD access) {
   return 1;
 }
 
-// The body replaces the cache; the block is reused when its size is unchanged.
-// On failure the cache is empty and the last-seen time cleared, so that the
-// next access reads the file again instead of trusting the empty cache.
+// The file's image (magic and body, in one read) replaces the cache; the
+// block is reused when its size is unchanged. A foreign file (other first
+// bytes, or fewer than four) is refused. On failure the cache is empty and
+// the last-seen time cleared, so that the next access reads the file again
+// instead of trusting the empty cache. The caller takes the last-seen time.
 int CSetFile::GetContent() {
   if (m_file == INVALID_HANDLE_VALUE || !m_locked) return 0;
   LARGE_INTEGER size;
-  bool ok = GetFileSizeEx(m_file, &size) && size.QuadPart >= 0 && size.QuadPart <= 0xFFFFFFFFLL;
+  bool ok = GetFileSizeEx(m_file, &size) && size.QuadPart >= 0 && size.QuadPart <= 0xFFFFFFFFLL &&
+            (size.QuadPart == 0 || size.QuadPart >= 4);
   if (ok && size.QuadPart <= 4) {
-    FreeContent();
+    BYTE magic[4];
+    DWORD got = 0;
+    ok = size.QuadPart == 0 || (SeekTo(m_file, 0) && ReadFile(m_file, magic, 4, &got, nullptr) && got == 4 &&
+                                std::memcmp(magic, pellam::format::kMagic, 4) == 0);
+    if (ok) FreeContent();
   } else if (ok) {
     const DWORD length = DWORD(size.QuadPart - 4);
-    Byte* block = m_content && m_contentLength == length ? m_content : AllocBlock(length);
+    const bool reuse = m_content && m_contentLength == length;
+    Byte* body = reuse ? m_content : NewBody(length);
     DWORD got = 0;
-    ok = block && SeekTo(m_file, 4) && ReadFile(m_file, block, length, &got, nullptr) && got == length;
-    if (block && block != m_content) {
-      if (ok) {
-        FreeContent();
-        m_content = block;
-        m_contentLength = length;
-      } else {
-        FreeBlock(block);
-      }
+    ok = body && SeekTo(m_file, 0) && ReadFile(m_file, ImageOf(body), length + 4, &got, nullptr) &&
+         got == length + 4 && std::memcmp(ImageOf(body), pellam::format::kMagic, 4) == 0;
+    if (reuse) {
+      pellam::detail::Reindex(body);
+    } else if (ok) {
+      FreeContent();
+      m_content = body;
+      m_contentLength = length;
+    } else {
+      FreeBody(body);
     }
   }
-  FILETIME written;
-  if (ok && GetFileTime(m_file, nullptr, nullptr, &written)) {
-    m_lastSeen = pellam::detail::LastSeen(written);
-    return 1;
-  }
+  if (ok) return 1;
+  // Foreign (or unreadable): never read, never written.
   FreeContent();
   ClearTime(m_lastSeen);
   return 0;
@@ -262,23 +276,27 @@ int CSetFile::GetContent() {
 // caller to put back (Store::Commit) and clears the last-seen time.
 int CSetFile::SetContent() {
   if (m_file == INVALID_HANDLE_VALUE || !m_locked) return 0;
-  const ULONGLONG newSize = m_contentLength ? 4ULL + m_contentLength : 0;
   LARGE_INTEGER size;
-  bool ok = GetFileSizeEx(m_file, &size) != 0;
-  const ULONGLONG oldSize = ok ? ULONGLONG(size.QuadPart) : 0;
-  if (ok && oldSize < newSize) ok = SeekTo(m_file, newSize) && SetEndOfFile(m_file);
-  if (ok && newSize)
-    ok = SeekTo(m_file, 0) && WriteAll(m_file, pellam::format::kMagic, 4) &&
-         WriteAll(m_file, m_content, m_contentLength);
-  if (ok && oldSize > newSize) ok = SeekTo(m_file, newSize) && SetEndOfFile(m_file);
-  if (ok && pellam::detail::Flushing()) ok = FlushFileBuffers(m_file) != 0;
-  if (ok) return 1;
+  if (GetFileSizeEx(m_file, &size)) return Store::WriteImage(*this, ULONGLONG(size.QuadPart));
   ClearTime(m_lastSeen);
   return 0;
 }
 
+int pellam::detail::Store::WriteImage(CSetFile& f, ULONGLONG oldSize) {
+  if (f.m_file == INVALID_HANDLE_VALUE || !f.m_locked) return 0;
+  const ULONGLONG newSize = f.m_contentLength ? 4ULL + f.m_contentLength : 0;
+  bool ok = true;
+  if (oldSize < newSize) ok = SeekTo(f.m_file, newSize) && SetEndOfFile(f.m_file);
+  if (ok && newSize) ok = SeekTo(f.m_file, 0) && WriteAll(f.m_file, ImageOf(f.m_content), DWORD(newSize));
+  if (ok && oldSize > newSize) ok = SeekTo(f.m_file, newSize) && SetEndOfFile(f.m_file);
+  if (ok && pellam::detail::Flushing()) ok = FlushFileBuffers(f.m_file) != 0;
+  if (ok) return 1;
+  ClearTime(f.m_lastSeen);
+  return 0;
+}
+
 void CSetFile::FreeContent() {
-  FreeBlock(m_content);
+  FreeBody(m_content);
   m_content = nullptr;
   m_contentLength = 0;
 }

@@ -6,6 +6,7 @@
 
 #include "pellam.h"
 #include "platform/longpath.h"
+#include "settings/cache.h"
 #include "settings/format.h"
 #include "settings/journal.h"
 
@@ -14,7 +15,8 @@ namespace detail {
 
 using format::Byte;
 
-// File bodies come from committed virtual memory; null when there is none.
+// Working blocks (a journal's image, a text being imported) from the process
+// heap; null when there is no memory. The cached body is a NewBody (cache.h).
 Byte* AllocBlock(size_t size);
 void FreeBlock(void* block);
 
@@ -55,7 +57,7 @@ class JournalName : public plat::LongPath {
 // store's file open and its byte lock held, which guards the journal too.
 class Journal {
  public:
-  explicit Journal(const WCHAR* target);
+  Journal(CSetFile& f, const WCHAR* target);
   // A journal not dropped stays for the next one who opens the store.
   ~Journal();
   Journal(const Journal&) = delete;
@@ -65,12 +67,14 @@ class Journal {
   // h.count bytes from h.at on. False when it could not be written whole.
   bool Write(journal::Header& h, const Byte* old);
   // The store holds a whole image again (the new one, or the old one put
-  // back): the journal is cut to 0 bytes, and kept for the next save.
+  // back): the journal is cut to 0 bytes, and kept for the next save (its
+  // handle too, where the system lets a file with open handles go at once).
   void Drop();
   // The journal goes with a store that goes.
   static void Remove(const WCHAR* target);
 
  private:
+  CSetFile& f_;
   JournalName path_;
   HANDLE file_;
 };
@@ -101,9 +105,38 @@ struct Store {
   // not usable, or there is no such setting.
   static bool Find(CSetFile& f, const char* section, const char* name, DWORD type, format::Record& found) {
     format::Name s, n;
-    return f.Update(GENERIC_READ) && f.m_content && ReadName(section, s) && ReadName(name, n) &&
-           format::FindSetting(f.m_content, f.m_contentLength, s, n, type, found) == format::Result::kOk;
+    if (!f.Update(GENERIC_READ) || !f.m_content || !ReadName(section, s) || !ReadName(name, n)) return false;
+    const format::Index* index = IndexOf(f.m_content, f.m_contentLength);
+    const format::Result r = index ? index->FindSetting(f.m_content, s, n, type, found)
+                                   : format::FindSetting(f.m_content, f.m_contentLength, s, n, type, found);
+    return r == format::Result::kOk;
   }
+
+  // The change check of a read with a cache (last-seen time set): true when
+  // the file is the one the cache was read from. One look at the object's
+  // watch over its target while that can tell; else the name is asked.
+  static bool Unchanged(CSetFile& f);
+  // The last-seen time was just set from the file: the watch notes the file's
+  // change stamp to go with it.
+  static void Arm(CSetFile& f);
+  // The target's last-write time as it is now.
+  static bool WriteTimeNow(CSetFile& f, FILETIME& out);
+  // The object goes, or names another target.
+  static void Disarm(CSetFile& f);
+
+  // The journal's handle that the object's last save kept, when its file is
+  // still the journal's (INVALID_HANDLE_VALUE otherwise); and giving one back.
+  // Natively only: on Windows an open handle would hold up the deletion of
+  // the file, and so the next one of that name.
+  static HANDLE TakeJournal(CSetFile& f);
+  static void KeepJournal(CSetFile& f, HANDLE journal);
+  static void DropJournal(CSetFile& f);
+  // True when the journal's handle that the object keeps is still the
+  // journal's, as the object left it: cut to 0 bytes.
+  static bool JournalAsLeft(CSetFile& f);
+
+  // SetContent for a file whose image is `oldSize` bytes long now.
+  static int WriteImage(CSetFile& f, ULONGLONG oldSize);
 
   // A deletion: under the object's lock and the file's write lock, plans the
   // edit on the current body and commits it. What is not there is gone
