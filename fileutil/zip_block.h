@@ -33,6 +33,19 @@ inline ULONG StoredSize(const unsigned char* p, ULONG size) {
   return n;
 }
 
+// The largest stream LZO1X makes from n bytes, as the LZO library documents it.
+constexpr unsigned long long WorstCaseStream(ULONG n) { return static_cast<unsigned long long>(n) + n / 16 + 64 + 3; }
+
+// Writes the block of `size` bytes of data (header and stream) to `out`, which
+// has room for kHeaderSize + WorstCaseStream(size) bytes; returns its size.
+// Reads and writes memory as it stands: the caller guards against faults.
+ULONG CompressInto(const unsigned char* data, ULONG size, unsigned char* out);
+
+// Restores the stream of a block of `size` bytes whose header says `stored`
+// into `out` (room for `stored` bytes), with the bounds-checking decompressor;
+// true with the bytes made in `produced`. Unguarded, as CompressInto.
+bool RestoreInto(const unsigned char* block, ULONG size, unsigned char* out, ULONG stored, ULONG& produced);
+
 // A block from an allocator function, given back when it goes unless released.
 class Block {
  public:
@@ -41,6 +54,16 @@ class Block {
   ~Block() { reset(); }
   Block(const Block&) = delete;
   Block& operator=(const Block&) = delete;
+  Block(Block&& other) noexcept : alloc_(other.alloc_), p_(other.p_) { other.p_ = nullptr; }
+  Block& operator=(Block&& other) noexcept {
+    if (this != &other) {
+      reset();
+      alloc_ = other.alloc_;
+      p_ = other.p_;
+      other.p_ = nullptr;
+    }
+    return *this;
+  }
 
   explicit operator bool() const { return p_ != nullptr; }
   unsigned char* get() const { return p_; }

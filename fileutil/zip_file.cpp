@@ -50,6 +50,15 @@ class File {
   ~File() { Close(); }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
+  File(File&& other) noexcept : h_(other.h_) { other.h_ = INVALID_HANDLE_VALUE; }
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      Close();
+      h_ = other.h_;
+      other.h_ = INVALID_HANDLE_VALUE;
+    }
+    return *this;
+  }
 
   bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
   HANDLE get() const { return h_; }
@@ -106,17 +115,71 @@ bool WriteAll(HANDLE h, const void* data, ULONG n) {
   return WriteFile(h, data, n, &put, nullptr) && put == n;
 }
 
+// A read-only view of a whole open file. The view stays valid when the
+// file's handle is closed; empty when the file cannot be mapped.
+class View {
+ public:
+  View(HANDLE file, ULONG size) {
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, size, nullptr);
+    if (!mapping) return;
+    p_ = static_cast<unsigned char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size));
+    CloseHandle(mapping);
+  }
+  ~View() { reset(); }
+  View(const View&) = delete;
+  View& operator=(const View&) = delete;
+
+  explicit operator bool() const { return p_ != nullptr; }
+  unsigned char* get() const { return p_; }
+  void reset() {
+    if (p_) UnmapViewOfFile(p_);
+    p_ = nullptr;
+  }
+
+ private:
+  unsigned char* p_ = nullptr;
+};
+
 // Makes the directory that a target file goes into, parents and all. A target
 // without a directory part goes to the current directory (or the root), which
 // exists; a target without a file name cannot be written.
-bool MakeTargetDirectory(const WCHAR* target) {
+bool MakeTargetDirectory(const WCHAR* target, bool create = true) {
   WCHAR dir[MAX_PATH];
   if (!CopyPath(dir, target)) return false;
   WCHAR* name = FU_FindFilename(dir);
   if (!name || !*name) return false;
   *name = 0;
   FU_FormatPath(dir, 0);
-  return !*dir || FU_TestDirExists(dir) || FU_CreatePath(dir);
+  return !*dir || FU_TestDirExists(dir) || (create && FU_CreatePath(dir));
+}
+
+// True when the target's directory is there already, so that a file beside
+// the target can be made before it is known whether the content will be
+// written at all.
+bool TargetDirectoryExists(const WCHAR* target) { return MakeTargetDirectory(target, false); }
+
+// Writes the content of a new file into the file itself: makes it `room`
+// bytes long, maps it, lets `make` write into the view and say how many bytes
+// it made, and cuts the file there. The page cache then holds the content
+// once, and no block of memory is taken for it. `make` runs under the fault
+// guard: a source that shrinks under its view fails the call. False when the
+// file cannot be mapped (nothing is written then) or the content is not made.
+template <class Make>
+bool FillThroughView(HANDLE file, ULONG room, bool& mapped, Make make) {
+  mapped = false;
+  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, room, nullptr);
+  if (!mapping) return false;
+  void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, room);
+  CloseHandle(mapping);
+  if (!view) return false;
+  mapped = true;
+  ULONG made = 0;
+  bool ok = false;
+  if (!plat::Guarded([&] { ok = make(static_cast<unsigned char*>(view), made); })) ok = false;
+  UnmapViewOfFile(view);
+  LARGE_INTEGER end;
+  end.QuadPart = made;
+  return ok && SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
 
 // Attribute bits a new file takes over from the file it replaces, as a plain
@@ -139,42 +202,64 @@ class Beside {
       plat::FormatW(beside, MAX_PATH + 16, TEXT("%s~%08x.tmp"), target_, unsigned(n));
       name_.reset(new (std::nothrow) plat::LongPath(beside));
       if (!name_ || !name_->get()) return INVALID_HANDLE_VALUE;  // no memory for the name
-      HANDLE h = CreateFileW(name_->get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+      // Read access too, so that the content may be written through a view.
+      HANDLE h = CreateFileW(name_->get(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+      made_ = h != INVALID_HANDLE_VALUE;
       if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return h;
     }
     return INVALID_HANDLE_VALUE;
   }
   const WCHAR* name() const { return name_->get(); }
+  // True once a file beside the target was made.
+  bool made() const { return made_; }
 
  private:
   const WCHAR* target_;
   std::unique_ptr<plat::LongPath> name_;
+  bool made_ = false;
 };
 
 // Writes a whole file over its target in one step: the new content goes to a
 // file beside it, which then takes the target's name. Whoever reads the
 // target sees the old content or the new, also when the writer dies on the
-// way. The target is held first as a plain overwrite would hold it (write
-// access, no sharing, `attempts` times on a sharing violation), so that the
-// same callers fail and wait as before; the new file gets the creation time
-// and attributes a plain overwrite would have left. On failure the target is
-// as it was and nothing is left beside it.
-bool WriteTarget(const WCHAR* target, const void* data, ULONG size, int attempts) {
+// way. The target is held as a plain overwrite would hold it (write access,
+// no sharing, `attempts` times on a sharing violation), so that the same
+// callers fail and wait as before; the new file gets the creation time and
+// attributes a plain overwrite would have left. On failure the target is as
+// it was and nothing is left beside it.
+//
+// `fill` writes the content to the new file. It runs once the target is held,
+// or, with `early`, before: for content made from a source that may be the
+// target itself, which `fill` lets go before the target is held.
+template <class Fill>
+bool WriteTarget(const WCHAR* target, int attempts, bool early, Fill fill) {
   if (!MakeTargetDirectory(target)) return false;
-  File held(Open(target, GENERIC_WRITE, 0, OPEN_EXISTING, attempts));
-  if (!held.ok() && GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+  Beside beside(target);
+  File temp(INVALID_HANDLE_VALUE);
+  bool ok = true;
+  if (early) {
+    temp = File(beside.Create());
+    if (!temp.ok()) return false;
+    ok = fill(temp.get());
+  }
+  File held(INVALID_HANDLE_VALUE);
   FILETIME created = {};
   DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
-  if (held.ok()) {
+  if (ok) {
+    held = File(Open(target, GENERIC_WRITE, 0, OPEN_EXISTING, attempts));
+    if (!held.ok() && GetLastError() != ERROR_FILE_NOT_FOUND) ok = false;
+  }
+  if (ok && held.ok()) {
     const DWORD old = GetFileAttributesW(target);
-    if (!GetFileTime(held.get(), &created, nullptr, nullptr) || old == INVALID_FILE_ATTRIBUTES) return false;
+    if (!GetFileTime(held.get(), &created, nullptr, nullptr) || old == INVALID_FILE_ATTRIBUTES) ok = false;
     attributes |= old & kKeptAttributes;
   }
-  Beside beside(target);
-  File temp(beside.Create());
-  if (!temp.ok()) return false;
-  bool ok = WriteAll(temp.get(), data, size);
+  if (ok && !early) {
+    temp = File(beside.Create());
+    if (!temp.ok()) return false;
+    ok = fill(temp.get());
+  }
   // What the target looked like matters less than its data: these two are
   // made where they can be, and a failure of either fails nothing.
   if (ok && held.ok()) SetFileTime(temp.get(), &created, nullptr, nullptr);
@@ -188,8 +273,16 @@ bool WriteTarget(const WCHAR* target, const void* data, ULONG size, int attempts
     if (attempt >= attempts || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) ok = false;
     else Sleep(kRetryPauseMs);
   }
-  if (!ok) DeleteFileW(beside.name());
+  if (!ok && beside.made()) {
+    const DWORD error = GetLastError();
+    DeleteFileW(beside.name());
+    SetLastError(error);
+  }
   return ok;
+}
+
+bool WriteTarget(const WCHAR* target, const void* data, ULONG size, int attempts) {
+  return WriteTarget(target, attempts, false, [&](HANDLE h) { return WriteAll(h, data, size); });
 }
 
 }  // namespace
@@ -233,6 +326,15 @@ FERROW_API void* WINAPI FU_ReadFile(const WCHAR* path, ULONG* outSize, FU_AllocF
   return buffer.release();
 }
 
+// The file to file functions read their source through a view of it, and
+// write a result of some size straight into the new file through a view of
+// that: the page cache holds each byte once, and no block of memory is taken.
+// This needs the target's directory to be there already, since the new file
+// is made before it is known whether there is a result (a block that does not
+// pay, a stream that does not restore), and a call that fails should make no
+// directory. Small files, and files that cannot be mapped, go through blocks.
+constexpr ULONG kThroughViews = 65536;
+
 FERROW_API BOOL WINAPI FU_ZIPFile(const WCHAR* target, const WCHAR* source) {
   WCHAR to[MAX_PATH];
   if (!CopyPathGuarded(to, target)) return 0;  // known before the source is read
@@ -241,6 +343,28 @@ FERROW_API BOOL WINAPI FU_ZIPFile(const WCHAR* target, const WCHAR* source) {
   File file(OpenForReading(from.get(), 1));
   ULONG size = 0;
   if (!file.ok() || !SizeOf(file.get(), size) || size == 0) return 0;
+  const unsigned long long room = kHeaderSize + WorstCaseStream(size);
+  if (size >= kThroughViews && room <= 0xFFFFFFFFull && TargetDirectoryExists(to)) {
+    View view(file.get(), size);
+    if (view) {
+      return WriteTarget(to, kOpenAttempts, true, [&](HANDLE temp) {
+        bool mapped = false;
+        // A block that does not pay is no result.
+        bool made = FillThroughView(temp, static_cast<ULONG>(room), mapped, [&](unsigned char* out, ULONG& n) {
+          n = CompressInto(view.get(), size, out);
+          return n <= size;
+        });
+        if (!mapped) {
+          ULONG n = 0;
+          Block block(FU_AllocVirtual, FU_ZIPMem(view.get(), size, &n, FU_AllocVirtual));
+          made = block && WriteAll(temp, block.get(), n) && SetEndOfFile(temp);
+        }
+        view.reset();
+        file.Close();
+        return made;
+      });
+    }
+  }
   Block data(FU_AllocVirtual, size);
   if (!data || !ReadAll(file.get(), data.get(), size)) return 0;
   file.Close();
@@ -250,8 +374,36 @@ FERROW_API BOOL WINAPI FU_ZIPFile(const WCHAR* target, const WCHAR* source) {
 FERROW_API BOOL WINAPI FU_UnZIPFile(const WCHAR* target, const WCHAR* source) {
   WCHAR to[MAX_PATH];
   if (!CopyPathGuarded(to, target)) return 0;
+  PathCopy from(source);
+  if (!from.get()) return 0;
+  {
+    File file(OpenForReading(from.get(), kOpenAttempts));
+    ULONG size = 0;
+    if (!file.ok() || !SizeOf(file.get(), size) || size == 0) return 0;
+    if (size >= kThroughViews && TargetDirectoryExists(to)) {
+      View view(file.get(), size);
+      ULONG stored = 0;
+      if (view && plat::Guarded([&] { stored = StoredSize(view.get(), size); }) && stored) {
+        return WriteTarget(to, 1, true, [&](HANDLE temp) {
+          bool mapped = false;
+          bool made = FillThroughView(temp, stored, mapped, [&](unsigned char* out, ULONG& n) {
+            return RestoreInto(view.get(), size, out, stored, n);
+          });
+          if (!mapped) {
+            ULONG n = 0;
+            Block block(FU_AllocVirtual, FU_UnZIPMem(view.get(), size, &n, FU_AllocVirtual));
+            made = block && WriteAll(temp, block.get(), n) && SetEndOfFile(temp);
+          }
+          view.reset();
+          file.Close();
+          return made;
+        });
+      }
+    }
+  }
+  // A plain source is copied as it is.
   ULONG size = 0;
-  Block data(FU_AllocVirtual, FU_ReadFile(source, &size, FU_AllocVirtual));
+  Block data(FU_AllocVirtual, FU_ReadFile(from.get(), &size, FU_AllocVirtual));
   if (!data) return 0;
   return WriteTarget(to, data.get(), size, 1);
 }

@@ -14,11 +14,6 @@ namespace {
 
 using namespace ferrow::zip;
 
-// The largest stream LZO1X makes from n bytes, as the LZO library documents it.
-constexpr unsigned long long WorstCaseStream(ULONG n) {
-  return static_cast<unsigned long long>(n) + n / 16 + 64 + 3;
-}
-
 
 // Touches every page of [p, p + n) with a write of the byte it holds, so that
 // a copy over it cannot stop half-way on a page that is not writable.
@@ -29,6 +24,33 @@ void ProbeWritable(void* p, size_t n) {
 }
 
 }  // namespace
+
+namespace ferrow {
+namespace zip {
+
+ULONG CompressInto(const unsigned char* data, ULONG size, unsigned char* out) {
+  // LZO1X-1's dictionary, per call and on the stack: 64 KiB on win32 (128 KiB
+  // natively, pointers being wider), well within the 2 MiB that MinGW-linked
+  // programs reserve for each thread's stack by default.
+  lzo_align_t work[(LZO1X_1_MEM_COMPRESS + sizeof(lzo_align_t) - 1) / sizeof(lzo_align_t)];
+  WriteHeader(out, size);
+  lzo_uint stream = 0;
+  lzo1x_1_compress(data, size, out + kHeaderSize, &stream, work);  // LZO1X-1 cannot fail
+  return static_cast<ULONG>(kHeaderSize + stream);
+}
+
+bool RestoreInto(const unsigned char* block, ULONG size, unsigned char* out, ULONG stored, ULONG& produced) {
+  // The decompressor neither reads past the stream nor writes past `stored`,
+  // and a stream that ends early, runs on, or points back before the output's
+  // start is an error.
+  lzo_uint n = stored;
+  if (lzo1x_decompress_safe(block + kHeaderSize, size - kHeaderSize, out, &n, nullptr) != LZO_E_OK) return false;
+  produced = static_cast<ULONG>(n);
+  return true;
+}
+
+}  // namespace zip
+}  // namespace ferrow
 
 FERROW_API void* WINAPI FU_ZIPMem(void* data, ULONG size, ULONG* ioSize, FU_AllocFunc alloc) {
   if (!data || size == 0 || !ioSize) return nullptr;
@@ -44,20 +66,10 @@ FERROW_API void* WINAPI FU_ZIPMem(void* data, ULONG size, ULONG* ioSize, FU_Allo
   Block out(alloc ? alloc : FU_AllocVirtual, static_cast<ULONG>(room));
   if (!out) return nullptr;
 
-  // LZO1X-1's dictionary, per call and on the stack: 64 KiB on win32 (128 KiB
-  // natively, pointers being wider), well within the 2 MiB that MinGW-linked
-  // programs reserve for each thread's stack by default.
-  lzo_align_t work[(LZO1X_1_MEM_COMPRESS + sizeof(lzo_align_t) - 1) / sizeof(lzo_align_t)];
-  WriteHeader(out.get(), size);
-  lzo_uint stream = 0;
-  int rc = LZO_E_ERROR;
-  if (!plat::Guarded([&] {
-        rc = lzo1x_1_compress(static_cast<const unsigned char*>(data), size, out.get() + kHeaderSize, &stream, work);
-      }) ||
-      rc != LZO_E_OK)
+  ULONG blockSize = 0;  // no more than room
+  if (!plat::Guarded([&] { blockSize = CompressInto(static_cast<const unsigned char*>(data), size, out.get()); }))
     return nullptr;
 
-  const ULONG blockSize = static_cast<ULONG>(kHeaderSize + stream);  // no more than room
   if (blockSize <= limit) {
     if (alloc) return plat::Guarded([&] { *ioSize = blockSize; }) ? out.release() : nullptr;
     // In place: make sure all of it can be written before the caller's data changes.
@@ -92,17 +104,14 @@ FERROW_API void* WINAPI FU_UnZIPMem(void* data, ULONG size, ULONG* outSize, FU_A
   if (stored) {
     Block out(alloc, stored);
     if (!out) return nullptr;
-    // The bounds-checking decompressor: it neither reads past the stream nor
-    // writes past `stored`, and a stream that ends early, runs on, or points
-    // back before the output's start is an error.
-    lzo_uint produced = stored;
-    int rc = LZO_E_ERROR;
+    // A size field larger than the stream's output is no error: the result is what it made.
+    ULONG produced = 0;
+    bool restored = false;
     bool read = plat::Guarded([&] {
-      rc = lzo1x_decompress_safe(in + kHeaderSize, size - kHeaderSize, out.get(), &produced, nullptr);
-      // A size field larger than the stream's output is no error: the result is what it made.
-      if (rc == LZO_E_OK) *outSize = static_cast<ULONG>(produced);
+      restored = RestoreInto(in, size, out.get(), stored, produced);
+      if (restored) *outSize = produced;
     });
-    return read && rc == LZO_E_OK ? out.release() : nullptr;
+    return read && restored ? out.release() : nullptr;
   }
 
   Block out(alloc, size);

@@ -28,18 +28,27 @@ struct File : posix::Object {
   bool owned = true;     // standard handles stay open when closed
   bool regular = false;  // sharing, locks and sizes apply to regular files
   unsigned access = 0;   // kRead | kWrite | kDelete
-  bool archiveMarked = false;
+  std::atomic<bool> archiveMarked{false};
   std::string deleteOnClose;  // the name to remove when the handle goes
   std::string created;        // the name this handle created, until a flush made it durable
   std::mutex mutex;           // the file pointer and the lock list
   std::vector<Range> locks;
+  long ranges = 0;  // of the locks, those taken in the kernel and counted
 
   ~File() override {
     if (!owned) return;
     if (!deleteOnClose.empty()) unlink(deleteOnClose.c_str());
     close(fd);  // the description's locks go with it
+    if (ranges) posix::share::CountRanges(-ranges);
   }
 };
+
+// True when another handle holds a range over the next n bytes from the file
+// pointer. The caller holds the file's mutex.
+bool LockedByOther(File& f, DWORD n) {
+  const off_t pos = lseek(f.fd, 0, SEEK_CUR);
+  return pos >= 0 && posix::share::RangeLockedByOther(f.fd, static_cast<ULONGLONG>(pos), n);
+}
 
 std::shared_ptr<File> GetFile(HANDLE h) {
   auto f = posix::GetHandle<File>(h);
@@ -77,8 +86,7 @@ ULONGLONG TakeBudget(ULONGLONG wanted, bool all) {
 
 // A write or growth changes the file: Windows sets its archive bit again.
 void MarkArchive(File& f) {
-  if (f.archiveMarked) return;
-  f.archiveMarked = true;
+  if (f.archiveMarked.load(std::memory_order_relaxed) || f.archiveMarked.exchange(true)) return;
   DWORD stored;
   if (posix::StoredAttributes(f.fd, std::string(), stored) && !(stored & FILE_ATTRIBUTE_ARCHIVE))
     posix::StoreAttributes(f.fd, std::string(), stored | FILE_ATTRIBUTE_ARCHIVE);
@@ -126,6 +134,21 @@ bool CrashHere(DWORD& keep) {
 void Die() { _exit(g_crashCode); }
 }  // namespace posix
 
+namespace posix {
+bool FileOfHandle(HANDLE h, int& fd, unsigned& access) {
+  auto f = GetFile(h);
+  if (!f) return false;
+  if (!f->regular) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  fd = f->fd;
+  access = f->access;
+  return true;
+}
+bool TakeGrowth(ULONGLONG bytes) { return TakeBudget(bytes, true) == bytes; }
+}  // namespace posix
+
 namespace plat_hooks {
 void FailWritesAfter(ULONGLONG bytes) { g_writeBudget = bytes; }
 void CrashAtCall(ULONGLONG n, DWORD keepBytes, int code) {
@@ -147,6 +170,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
     return INVALID_HANDLE_VALUE;
   }
   if (creation != OPEN_EXISTING) posix::CrashPoint();
+  posix::share::RepairRangeCount();
   unsigned kinds = AccessKinds(access);
   bool trailing = EndsWithSeparator(name);
   // The descriptor always reads: the locks that carry sharing and LockFile need it.
@@ -250,11 +274,12 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVER
   if (ov) return Fail(ERROR_INVALID_PARAMETER);  // only synchronous handles exist here
   if (!buffer && toRead) return Fail(ERROR_NOACCESS);
   if (!(f->access & kRead)) return Fail(ERROR_ACCESS_DENIED);
-  std::lock_guard<std::mutex> lock(f->mutex);
-  if (f->regular && toRead) {
-    off_t pos = lseek(f->fd, 0, SEEK_CUR);
-    if (pos >= 0 && posix::share::RangeLockedByOther(f->fd, static_cast<ULONGLONG>(pos), toRead))
-      return Fail(ERROR_LOCK_VIOLATION);
+  // Only while some handle holds a range is there anything to ask; then the
+  // question and the read keep the file pointer between them.
+  std::unique_lock<std::mutex> lock;
+  if (f->regular && toRead && posix::share::RangesMayBeHeld()) {
+    lock = std::unique_lock<std::mutex>(f->mutex);
+    if (LockedByOther(*f, toRead)) return Fail(ERROR_LOCK_VIOLATION);
   }
   DWORD done = 0;
   while (done < toRead) {
@@ -279,12 +304,13 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written, 
   if (ov) return Fail(ERROR_INVALID_PARAMETER);
   if (!buffer && toWrite) return Fail(ERROR_NOACCESS);
   if (!(f->access & kWrite)) return Fail(ERROR_ACCESS_DENIED);
-  std::lock_guard<std::mutex> lock(f->mutex);
+  std::unique_lock<std::mutex> lock;
   DWORD allowed = toWrite;
   if (f->regular && toWrite) {
-    off_t pos = lseek(f->fd, 0, SEEK_CUR);
-    if (pos >= 0 && posix::share::RangeLockedByOther(f->fd, static_cast<ULONGLONG>(pos), toWrite))
-      return Fail(ERROR_LOCK_VIOLATION);
+    if (posix::share::RangesMayBeHeld()) {
+      lock = std::unique_lock<std::mutex>(f->mutex);
+      if (LockedByOther(*f, toWrite)) return Fail(ERROR_LOCK_VIOLATION);
+    }
     allowed = static_cast<DWORD>(TakeBudget(toWrite, false));
     MarkArchive(*f);
   }
@@ -464,7 +490,15 @@ BOOL WINAPI LockFile(HANDLE h, DWORD offsetLow, DWORD offsetHigh, DWORD bytesLow
   if (f->regular && length) {
     posix::share::Gate gate(f->fd);
     if (posix::share::RangeLockedByOther(f->fd, offset, length)) return Fail(ERROR_LOCK_VIOLATION);
-    if (!posix::share::TakeRange(f->fd, offset, length)) return posix::FailErrno();
+    // Counted before it is taken, so that nobody skips the question meanwhile.
+    posix::share::CountRanges(1);
+    if (!posix::share::TakeRange(f->fd, offset, length)) {
+      const int e = errno;
+      posix::share::CountRanges(-1);
+      errno = e;
+      return posix::FailErrno();
+    }
+    ++f->ranges;
   }
   f->locks.push_back({offset, length});
   return TRUE;
@@ -480,7 +514,11 @@ BOOL WINAPI UnlockFile(HANDLE h, DWORD offsetLow, DWORD offsetHigh, DWORD bytesL
                          [&](const Range& r) { return r.offset == offset && r.length == length; });
   if (it == f->locks.end()) return Fail(ERROR_NOT_LOCKED);
   f->locks.erase(it);
-  if (f->regular && length) posix::share::ReleaseRange(f->fd, offset, length);
+  if (f->regular && length) {
+    posix::share::ReleaseRange(f->fd, offset, length);
+    --f->ranges;
+    posix::share::CountRanges(-1);
+  }
   return TRUE;
 }
 

@@ -64,6 +64,15 @@ inline void CrashPoint() {
   if (CrashHere(keep)) Die();
 }
 
+// ---- file.cpp: what other handles need of a file's handle ----
+
+// The descriptor and access kinds (share::kRead | kWrite) of a handle of a
+// regular file; false with ERROR_INVALID_HANDLE for anything else. The
+// descriptor stays the handle's: the caller duplicates it to keep it.
+bool FileOfHandle(HANDLE h, int& fd, unsigned& access);
+// Takes `bytes` of growth from the test hook's budget of a disk that fills up.
+bool TakeGrowth(ULONGLONG bytes);
+
 // ---- attributes.cpp: a file as Windows sees it ----
 //
 // Read-only of a file is the owner's write permission, so that other programs
@@ -156,6 +165,21 @@ bool RangeLockedByOther(int fd, ULONGLONG offset, ULONGLONG length);
 // others: the caller holds the gate and asked RangeLockedByOther).
 bool TakeRange(int fd, ULONGLONG offset, ULONGLONG length);
 void ReleaseRange(int fd, ULONGLONG offset, ULONGLONG length);
+
+// Reads and writes must respect other handles' ranges, but asking the kernel
+// costs a system call per read or write. So every process of the suite counts
+// the ranges it holds in one word of shared memory: while that word is 0, no
+// handle anywhere holds a range and a read or write need not ask. A holder
+// adds to it before it takes a range and subtracts after it let go, so the
+// word is never 0 while a range is held. A process that dies holding ranges
+// leaves the word too high, which costs only the question, until no process
+// that ever held a range is left and the word is set right again.
+bool RangesMayBeHeld();
+// Counts ranges taken (n > 0) or let go (n < 0) by this process.
+void CountRanges(long n);
+// Sets the word right when it was left too high and no holder is alive; cheap
+// enough for every open (it tries at most once a second).
+void RepairRangeCount();
 
 // Runs `change` (a call that removes or renames the name; 0 or -1 with errno)
 // unless a handle open on `nativePath` denies deletion. The check and the call

@@ -89,6 +89,13 @@ PLATFORM_API void WINAPI GetSystemInfo(LPSYSTEM_INFO info);
 PLATFORM_API void WINAPI GlobalMemoryStatus(LPMEMORYSTATUS status);
 PLATFORM_API BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX status);
 
+// mapping.cpp: views of files in memory
+PLATFORM_API HANDLE WINAPI CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES sa, DWORD protect, DWORD sizeHigh,
+                                              DWORD sizeLow, LPCWSTR name);
+PLATFORM_API LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
+                                         SIZE_T bytes);
+PLATFORM_API BOOL WINAPI UnmapViewOfFile(LPCVOID address);
+
 // sync.cpp: critical sections, interlocked arithmetic, thread-local slots, threads
 PLATFORM_API void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs);
 PLATFORM_API void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs);

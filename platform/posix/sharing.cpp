@@ -1,8 +1,12 @@
 // Sharing modes and byte-range locks between handles and processes, made of
 // open-file-description locks (see internal.h for the layout).
+#include <atomic>
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,7 +54,86 @@ bool Clip(ULONGLONG& offset, ULONGLONG& length) {
   return true;
 }
 
+// The count of ranges held by all processes (see internal.h). Its file also
+// carries one shared lock for each living process that ever held a range, so
+// that a process that can take the file's lock exclusively knows that no such
+// process is alive and may set the count right. Without shared memory here
+// (no /dev/shm, or another user's file that we may not write), every read and
+// write asks.
+class Registry {
+ public:
+  static Registry& Get() {
+    static Registry* r = new Registry;  // never destroyed: handles close late
+    return *r;
+  }
+
+  bool MayBeHeld() const { return !count_ || __atomic_load_n(count_, __ATOMIC_SEQ_CST) != 0; }
+
+  void Count(long n) {
+    if (!count_ || n == 0) return;
+    if (n > 0 && !joined_.load(std::memory_order_acquire)) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      // Held until the process ends; it may wait for a repair in progress.
+      if (!joined_.load(std::memory_order_relaxed)) {
+        Lock(fd_, F_OFD_SETLKW, F_RDLCK, 0, 1);
+        joined_.store(true, std::memory_order_release);
+      }
+    }
+    __atomic_add_fetch(count_, static_cast<ULONGLONG>(n), __ATOMIC_SEQ_CST);
+  }
+
+  // Sets a count left too high by processes that died holding ranges back to
+  // 0, when no process that ever held a range is alive. Tried at most once a
+  // second, and never by a process that holds ranges itself.
+  void Repair() {
+    if (!count_ || joined_.load(std::memory_order_acquire) || __atomic_load_n(count_, __ATOMIC_SEQ_CST) == 0) return;
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    const long long second = now.tv_sec;
+    long long last = lastRepair_.load(std::memory_order_relaxed);
+    if (last == second || !lastRepair_.compare_exchange_strong(last, second)) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (joined_.load(std::memory_order_relaxed)) return;
+    if (!Lock(fd_, F_OFD_SETLK, F_WRLCK, 0, 1)) return;  // a holder is alive
+    __atomic_store_n(count_, 0, __ATOMIC_SEQ_CST);
+    Lock(fd_, F_OFD_SETLK, F_UNLCK, 0, 1);
+  }
+
+ private:
+  Registry() {
+    static const char kName[] = "/dev/shm/qz-platform-ranges-1";
+    constexpr size_t kPage = 4096;
+    int fd = open(kName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0)
+      fchmod(fd, 0666);  // shared by the processes of every user
+    else if (errno == EEXIST)
+      fd = open(kName, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0) return;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        (st.st_size >= static_cast<off_t>(kPage) || ftruncate(fd, kPage) == 0)) {
+      void* p = mmap(nullptr, kPage, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+      if (p != MAP_FAILED) {
+        fd_ = fd;
+        count_ = static_cast<ULONGLONG*>(p);
+        return;
+      }
+    }
+    close(fd);
+  }
+
+  int fd_ = -1;
+  ULONGLONG* count_ = nullptr;
+  std::mutex mutex_;
+  std::atomic<bool> joined_{false};
+  std::atomic<long long> lastRepair_{-1};
+};
+
 }  // namespace
+
+bool RangesMayBeHeld() { return Registry::Get().MayBeHeld(); }
+void CountRanges(long n) { Registry::Get().Count(n); }
+void RepairRangeCount() { Registry::Get().Repair(); }
 
 Gate::Gate(int fd) : fd_(fd), held_(false) {
   int rc;

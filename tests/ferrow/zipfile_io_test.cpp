@@ -335,6 +335,76 @@ TEST(ZipFileToFile, UnZipCopiesAPlainSourceAndRestoresOverItsOwnSource) {
   EXPECT_EQ(ReadBytes(dir.path() / "same"), Str(text));
 }
 
+// Sources of 64 KiB and more are read through a view and their results
+// written through a view of the new file; what comes out must not differ.
+struct LargeCase {
+  const char* name;
+  Kind kind;
+  bool intoMissingDirectory;
+  bool zipped;  // FU_ZIPFile succeeds (and FU_UnZIPFile restores it)
+};
+
+const LargeCase kLargeCases[] = {
+    {"Text", Kind::Text, false, true},
+    {"TextIntoNewDirectories", Kind::Text, true, true},
+    {"Random", Kind::Random, false, false},
+    {"RandomIntoNewDirectories", Kind::Random, true, false},
+};
+
+class LargeFileToFile : public ::testing::TestWithParam<LargeCase> {};
+
+TEST_P(LargeFileToFile, GivesWhatSmallFilesGiveAndLeavesNothingOnFailure) {
+  const LargeCase& c = GetParam();
+  TempDir dir;
+  const Bytes data = Generate(c.kind, 300001, 21);
+  WriteBytes(dir.path() / "src", Str(data));
+  WriteBytes(dir.path() / "z", "an old target");
+  const wstring zipped = c.intoMissingDirectory ? dir.Wide("a\\b\\z") : dir.Wide("z");
+  const fs::path zippedPath = c.intoMissingDirectory ? dir.path() / "a" / "b" / "z" : dir.path() / "z";
+  ASSERT_EQ(FU_ZIPFile(zipped.c_str(), dir.Wide("src").c_str()), c.zipped ? 1 : 0);
+  if (!c.zipped) {
+    // No directory made, the old target kept, nothing beside it.
+    EXPECT_FALSE(fs::exists(dir.path() / "a"));
+    EXPECT_EQ(ReadBytes(dir.path() / "z"), "an old target");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+    return;
+  }
+  EXPECT_EQ(ReadBytes(zippedPath), Str(Frame(300001, RawCompress(data))));
+  ASSERT_EQ(FU_UnZIPFile(dir.Wide("out").c_str(), testsupport::W(zippedPath).c_str()), 1);
+  EXPECT_EQ(ReadBytes(dir.path() / "out"), Str(data));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ferrow, LargeFileToFile, ::testing::ValuesIn(kLargeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Blocks that do not restore, or restore to less than their header says.
+TEST(LargeFileToFile, UnZipFailsOnABrokenStreamAndStopsWhereAShortOneEnds) {
+  TempDir dir;
+  const Bytes data = Generate(Kind::Text, 200000, 22);
+  const Bytes stream = RawCompress(data);
+  WriteBytes(dir.path() / "out", "an old target");
+  Bytes cut(stream.begin(), stream.end() - 3);  // no end marker
+  WriteBytes(dir.path() / "cut", Str(Frame(200000, cut)));
+  EXPECT_EQ(FU_UnZIPFile(dir.Wide("out").c_str(), dir.Wide("cut").c_str()), 0);
+  EXPECT_EQ(ReadBytes(dir.path() / "out"), "an old target");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+  // A size field larger than what the stream makes: the result is what it made.
+  WriteBytes(dir.path() / "long", Str(Frame(300000, stream)));
+  ASSERT_EQ(FU_UnZIPFile(dir.Wide("out").c_str(), dir.Wide("long").c_str()), 1);
+  EXPECT_EQ(ReadBytes(dir.path() / "out"), Str(data));
+}
+
+TEST(LargeFileToFile, ATargetMayReplaceItsOwnSource) {
+  TempDir dir;
+  const Bytes text = Generate(Kind::Text, 400000, 23);
+  WriteBytes(dir.path() / "same", Str(text));
+  ASSERT_EQ(FU_ZIPFile(dir.Wide("same").c_str(), dir.Wide("same").c_str()), 1);
+  EXPECT_EQ(ReadBytes(dir.path() / "same"), Str(Frame(400000, RawCompress(text))));
+  ASSERT_EQ(FU_UnZIPFile(dir.Wide("same").c_str(), dir.Wide("same").c_str()), 1);
+  EXPECT_EQ(ReadBytes(dir.path() / "same"), Str(text));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
 // ---- failures half-way ----
 
 #ifndef _WIN32

@@ -294,4 +294,39 @@ TEST(Locks, HoldBetweenProcessesUntilReleasedOrTheHolderEnds) {
   EXPECT_TRUE(LockFile(mine.get(), 0, 0, 1, 0));
 }
 
+// Reads and writes skip the question about ranges while nobody holds one; the
+// question must come back with every range taken, however the one before went.
+TEST(Locks, EveryRangeTakenIsSeenByReadsWhateverWayTheOneBeforeWent) {
+  if (UnderWine()) GTEST_SKIP() << "Wine does not enforce byte-range locks on reads and writes";
+  TempDir dir;
+  const wstring path = dir.Wide("c.bin");
+  WriteBytes(dir.path() / "c.bin", std::string(100, 'c'));
+  const DWORD rw = GENERIC_READ | GENERIC_WRITE, all = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  Handle reader(Open(path, rw, all));
+  ASSERT_TRUE(reader.valid());
+  auto readsAtStart = [&] {
+    SetFilePointer(reader.get(), 0, nullptr, FILE_BEGIN);
+    char buffer[4];
+    DWORD n = 0;
+    return ReadFile(reader.get(), buffer, 4, &n, nullptr) != 0;
+  };
+  enum class Ending { kUnlocked, kClosed };
+  for (Ending ending : {Ending::kUnlocked, Ending::kClosed, Ending::kUnlocked, Ending::kClosed}) {
+    EXPECT_TRUE(readsAtStart());
+    Handle holder(Open(path, rw, all));
+    ASSERT_TRUE(LockFile(holder.get(), 0, 0, 10, 0));
+    ASSERT_TRUE(LockFile(holder.get(), 50, 0, 10, 0));
+    EXPECT_FALSE(readsAtStart());
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_LOCK_VIOLATION));
+    EXPECT_FALSE(Write(reader.get(), "xx"));  // the pointer stayed at 0
+    ASSERT_TRUE(UnlockFile(holder.get(), 50, 0, 10, 0));
+    EXPECT_FALSE(readsAtStart());  // one range is still held
+    if (ending == Ending::kUnlocked) {
+      ASSERT_TRUE(UnlockFile(holder.get(), 0, 0, 10, 0));
+    }
+    holder.Reset();
+  }
+  EXPECT_TRUE(readsAtStart());
+}
+
 }  // namespace
