@@ -423,7 +423,7 @@ bool LoadStored(qz::CodecHost& host, const wstring& path, const Options& o, qz::
   }
   s.frameBytes = bytes.size() - s.headerBytes;
   if (s.header.biSizeImage == 0) {
-    if (s.frameBytes > 0xFFFFFFFFull) {
+    if (uint64_t(s.frameBytes) > 0xFFFFFFFFull) {
       qz::Fail("frame", "%s: a frame of %zu bytes is too large", name.c_str(), s.frameBytes);
       return false;
     }
