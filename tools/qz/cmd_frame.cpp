@@ -423,10 +423,7 @@ bool LoadStored(qz::CodecHost& host, const wstring& path, const Options& o, qz::
   }
   s.frameBytes = bytes.size() - s.headerBytes;
   if (s.header.biSizeImage == 0) {
-    if (uint64_t(s.frameBytes) > 0xFFFFFFFFull) {
-      qz::Fail("frame", "%s: a frame of %zu bytes is too large", name.c_str(), s.frameBytes);
-      return false;
-    }
+    // Files are read up to 1 GiB: the rest always fits the header's size field.
     s.header.biSizeImage = DWORD(s.frameBytes);
     s.sizeFromFile = true;
   }
