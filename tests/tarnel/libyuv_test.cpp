@@ -6,7 +6,7 @@
 // libyuv's ARGB frames are top-down rows of B, G, R, A bytes; the host's RGB
 // frames are bottom-up rows of the same bytes; UYVY frames are top line first.
 // Native only: libyuv is linked into the native test program alone.
-#ifdef QZ_HAVE_LIBYUV
+#ifdef TARNEL_TEST_LIBYUV
 #include <libyuv/convert_argb.h>
 #include <libyuv/convert_from_argb.h>
 
@@ -166,4 +166,4 @@ TEST_F(LibyuvTest, LibyuvFramesDecodeAlikeHere) {
 
 }  // namespace
 }  // namespace tarneltest
-#endif  // QZ_HAVE_LIBYUV
+#endif  // TARNEL_TEST_LIBYUV
