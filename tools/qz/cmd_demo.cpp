@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ferrow.h"
+#include "image/image.h"
 #include "qz.h"
 #ifdef QZ_HAVE_INDEX
 #include "host.h"
@@ -23,12 +24,18 @@ const char kUsage[] =
     "readable, a stack trace of qz itself and one of a child that faults,\n"
     "written to a dump file and shown again, and the memory figures (on win32\n"
     "also the export table of dravel.dll); the codecs of the codec plug-in with\n"
-    "the frame formats they negotiate; and a small AVI file indexed, shown and\n"
+    "the frame formats they negotiate, and a test picture encoded with every\n"
+    "codec and decoded back, with the PSNR of each round trip; and a small AVI\n"
+    "file indexed, shown and\n"
     "verified. Everything happens in a new folder\n"
     "under the temporary directory, removed at the end (kept with --keep).\n"
     "Exit status 1 when a step does not end as expected.\n";
 
 using plat::wstring;
+
+// The codecs the test picture goes through, and the least PSNR of a round trip.
+const char* const kRoundTripCodecs[] = {"planar", "meshed", "packed", "packed-extd", "uyvy", "packed-709"};
+constexpr double kLeastPsnr = 35.0;
 
 struct Step {
   std::vector<wstring> args;
@@ -119,6 +126,10 @@ int Run(const qz::Args& args) {
               Write(set + TEXT(".ini"),
                     "[Video]\r\nWidth=400,1920\r\nHeight=400,1080\r\nName=1000,Take one\r\n"
                     "[Timing]\r\nStart=2800,01:00:00:00\r\nSafe=3400,0,0,1920,1080\r\n");
+  // A test picture for the codecs, as a PNG file.
+  const wstring picture = Join(work, "picture.png");
+  std::string png;
+  made = made && qzimage::Encode(qzimage::TestPicture(720, 576, false), qzimage::Kind::kPng, png) && Write(picture, png);
 #ifdef QZ_HAVE_INDEX
   // A genuine small AVI for the index steps.
   made = made && Write(Join(work, "clip.avi"), qzindex::SampleAvi(16, 8, 30));
@@ -164,6 +175,22 @@ int Run(const qz::Args& args) {
       {{TEXT("frame"), TEXT("formats"), TEXT("packed-extd"), TEXT("720"), TEXT("486")}, 0},
       {{TEXT("frame"), TEXT("formats"), TEXT("uyvy"), TEXT("640"), TEXT("480")}, 1},
   };
+  // The test picture through every codec and back; a stored frame described;
+  // the UYVY frame as bare bytes, read back as such; the half-size preview.
+  std::vector<std::pair<const char*, wstring>> roundTrips;
+  for (const char* codec : kRoundTripCodecs) {
+    const wstring frame = Join(work, (std::string("picture.") + codec).c_str());
+    const wstring back = Join(work, (std::string("back-") + codec + ".png").c_str());
+    steps.push_back({{TEXT("frame"), TEXT("encode"), plat::Wide(codec), picture, frame}, 0});
+    steps.push_back({{TEXT("frame"), TEXT("decode"), frame, back}, 0});
+    roundTrips.emplace_back(codec, back);
+  }
+  steps.push_back({{TEXT("frame"), TEXT("info"), Join(work, "picture.packed-extd")}, 0});
+  const wstring raw = Join(work, "picture.uyvy422"), rawBack = Join(work, "back-raw.png");
+  steps.push_back({{TEXT("frame"), TEXT("encode"), TEXT("uyvy"), picture, raw, TEXT("--raw")}, 0});
+  steps.push_back({{TEXT("frame"), TEXT("decode"), raw, rawBack, TEXT("--raw"), TEXT("uyvy"), TEXT("720"), TEXT("576")}, 0});
+  roundTrips.emplace_back("uyvy, raw", rawBack);
+  steps.push_back({{TEXT("frame"), TEXT("decode"), Join(work, "picture.packed"), Join(work, "preview.png"), TEXT("--half")}, 0});
 #ifdef QZ_HAVE_INDEX
   // Media indexes: an AVI indexed, shown and verified; the same file as raw frames against the wrong index.
   const wstring clip = Join(work, "clip.avi");
@@ -194,11 +221,30 @@ int Run(const qz::Args& args) {
   qz::Out("\nrestored notes %s the original (%u bytes)\n", same ? "match" : "DO NOT match", a);
   if (!same) ++unexpected;
 
+  // How close each codec's round trip came to the test picture.
+  qz::Out("\nround trips of the 720 x 576 test picture (PSNR over R, G and B; %.0f dB or more expected):\n",
+          kLeastPsnr);
+  const qzimage::Image picture0 = qzimage::TestPicture(720, 576, false);
+  for (const auto& trip : roundTrips) {
+    std::string bytes, why;
+    qzimage::Image back;
+    qzimage::Difference d;
+    const bool read = qz::ReadWholeFile(trip.second, bytes, why) && qzimage::Decode(bytes, back, why);
+    if (!read || !qzimage::Compare(picture0, back, d)) {
+      qz::Out("  %-12s no picture came back\n", trip.first);
+      ++unexpected;
+      continue;
+    }
+    qz::Out("  %-12s PSNR %6.2f dB, largest difference %3d%s\n", trip.first, d.psnr, d.maxAbs,
+            d.psnr >= kLeastPsnr ? "" : "  (TOO LOW)");
+    if (d.psnr < kLeastPsnr) ++unexpected;
+  }
+
   if (!keep) {
     wstring all = Join(work, "*.*");
     if (!FU_DeleteDirectory(all.c_str(), 1, 1)) qz::Out("could not remove everything under %s\n", plat::Utf8(work).c_str());
   }
-  qz::Out("\nqz demo: %zu steps, %s\n", steps.size() + 1,
+  qz::Out("\nqz demo: %zu steps, %s\n", steps.size() + 1 + roundTrips.size(),
           unexpected ? (std::to_string(unexpected) + " not as expected").c_str() : "all as expected");
   return unexpected ? 1 : 0;
 }

@@ -6,13 +6,24 @@
 namespace qz {
 
 FrameAllocator::~FrameAllocator() {
-  for (void* b : blocks_) std::free(b);
+  for (const auto& b : blocks_) std::free(const_cast<void*>(b.first));
 }
 
 void* FrameAllocator::Alloc(DWORD size, DWORD) {
   void* block = std::malloc(size ? size : 1);
-  if (block) blocks_.push_back(block);
+  if (!block) return nullptr;
+  try {
+    blocks_[block] = size;
+  } catch (...) {
+    std::free(block);
+    return nullptr;
+  }
   return block;
+}
+
+size_t FrameAllocator::SizeOf(const void* block) const {
+  auto it = blocks_.find(block);
+  return it == blocks_.end() ? 0 : it->second;
 }
 
 CodecHost::~CodecHost() {
@@ -121,6 +132,116 @@ std::string FourCCText(DWORD fourcc) {
     s += c;
   }
   return s;
+}
+
+}  // namespace qz
+
+namespace qz {
+
+std::string StatusText(LONG status) {
+  switch (status) {
+    case CODEC_OK: return "accepted";
+    case CODEC_E_FORMAT: return "refused (0x80000001, format not accepted)";
+    case CODEC_E_NOHEADER: return "failed (0x80000002, no memory for the header)";
+    case CODEC_E_NOTIMPL: return "failed (0x80004001, not implemented)";
+    case CODEC_E_NOFRAME: return "failed (0x80004005, no output frame)";
+    case CODEC_E_UNEXPECTED: return "failed (0x8000FFFF, a fault was caught)";
+    default: return plat::FormatAS("failed (0x%08x)", unsigned(status));
+  }
+}
+
+Header CopyHeader(const FrameAllocator& allocator, const Header* block) {
+  Header h;
+  std::memset(&h, 0, sizeof h);
+  if (!block) return h;
+  const size_t have = allocator.SizeOf(block);
+  size_t n = have >= sizeof(Header) && block->biSize >= sizeof(Header) ? sizeof(Header) : sizeof(tagQZBMINFOHEADER);
+  if (have && have < n) n = have;
+  std::memcpy(&h, block, n);
+  return h;
+}
+
+namespace {
+bool Failed(Failure& why, const char* operation, LONG status) {
+  why.operation = operation;
+  why.status = status;
+  return false;
+}
+}  // namespace
+
+bool StoredFormat(ICodec* codec, const Header& input, FrameAllocator& allocator, Header& stored, Failure& why) {
+  Header* offered = nullptr;
+  LONG status = codec->CompressGetFormat(&input, &offered, &allocator);
+  if (status != CODEC_OK) return Failed(why, "CompressGetFormat", status);
+  if (!offered) return Failed(why, "CompressGetFormat", CODEC_E_NOHEADER);
+  stored = CopyHeader(allocator, offered);
+  status = codec->CompressQuery(&input, &stored);
+  if (status != CODEC_OK) return Failed(why, "CompressQuery", status);
+  return true;
+}
+
+bool EncodeFrame(ICodec* codec, const Header& input, const void* pixels, Header& stored, DWORD flags,
+                 FrameAllocator& allocator, const BYTE*& frame, size_t& size, Failure& why) {
+  frame = nullptr;
+  size = 0;
+  DWORD started = 0;
+  LONG status = codec->CompressBegin(&input, &stored, &started);
+  if (status != CODEC_OK) return Failed(why, "CompressBegin", status);
+  void* out = nullptr;
+  status = codec->Compress(&input, pixels, &stored, &out, &flags, &allocator, 0);
+  codec->CompressEnd(0);
+  if (status != CODEC_OK) return Failed(why, "Compress", status);
+  size = allocator.SizeOf(out);
+  if (!out || size < stored.biSizeImage) return Failed(why, "Compress", CODEC_E_UNEXPECTED);
+  frame = static_cast<const BYTE*>(out);
+  return true;
+}
+
+int FindDecoder(const CodecHost& host, const Header& stored) {
+  for (size_t i = 0; i < host.codecs().size(); ++i)
+    if (host.codecs()[i].codec->DecompressQuery(&stored, nullptr) == CODEC_OK) return int(i);
+  return -1;
+}
+
+bool DecodeFormat(ICodec* codec, const Header& stored, bool yuv, FrameAllocator& allocator, Header& output,
+                  Failure& why) {
+  LONG last = CODEC_E_FORMAT;
+  for (WORD bits : {WORD(32), WORD(24)})
+    for (DWORD index = 0; index < 16; ++index) {
+      Header* offered = nullptr;
+      const LONG status = codec->DecompressGetFormat(&stored, &offered, &allocator, index);
+      if (status != CODEC_OK) {
+        if (index == 0) return Failed(why, "DecompressGetFormat", status);
+        break;
+      }
+      const Header h = CopyHeader(allocator, offered);
+      const bool kind = yuv ? h.biCompression == FOURCC_YUV && h.biSize >= 160 && h.dwSubsampling == 16
+                            : h.biCompression == 0;
+      if (!kind || h.biBitCount != bits) continue;
+      last = codec->DecompressQuery(&stored, &h);
+      if (last == CODEC_OK) {
+        output = h;
+        return true;
+      }
+    }
+  return Failed(why, "DecompressGetFormat", last);
+}
+
+bool DecodeFrame(ICodec* codec, const Header& stored, const void* frame, Header& output, DWORD flags,
+                 FrameAllocator& allocator, const BYTE*& result, size_t& size, Failure& why) {
+  result = nullptr;
+  size = 0;
+  DWORD started = 0;
+  LONG status = codec->DecompressBegin(&stored, &output, &started);
+  if (status != CODEC_OK) return Failed(why, "DecompressBegin", status);
+  void* out = nullptr;
+  status = codec->Decompress(&stored, frame, &output, &out, &flags, &allocator, 0);
+  codec->DecompressEnd(0);
+  if (status != CODEC_OK) return Failed(why, "Decompress", status);
+  size = allocator.SizeOf(out);
+  if (!out) return Failed(why, "Decompress", CODEC_E_NOFRAME);
+  result = static_cast<const BYTE*>(out);
+  return true;
 }
 
 }  // namespace qz

@@ -3,6 +3,7 @@
 // allocator, and listens to what they print.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,9 +19,11 @@ class FrameAllocator final : public IFrameAllocator {
   FrameAllocator& operator=(const FrameAllocator&) = delete;
   ~FrameAllocator();
   void* CODEC_CALL Alloc(DWORD size, DWORD flags) override;
+  // The size of a block it handed out; 0 for any other pointer.
+  size_t SizeOf(const void* block) const;
 
  private:
-  std::vector<void*> blocks_;
+  std::map<const void*, size_t> blocks_;
 };
 
 struct RegisteredCodec {
@@ -77,6 +80,44 @@ class CodecMessages {
   static void WINAPI Capture(DWORD kind, int category, int level, const WCHAR* text, void* context);
   std::vector<std::string> texts_;
 };
+
+// ---- frames through a codec, as a host converts them ----
+
+using Header = YUVBMINFOHEADER;
+
+// A codec operation's status in words ("accepted", "refused (0x80000001, ...)").
+std::string StatusText(LONG status);
+
+// A header that a codec handed out (a block of `allocator`), copied whole:
+// 160 bytes when the block and its biSize hold them, else its first 144.
+Header CopyHeader(const FrameAllocator& allocator, const Header* block);
+
+// What went wrong in a conversion: the operation that failed and its status.
+struct Failure {
+  const char* operation = "";
+  LONG status = CODEC_OK;
+};
+
+// The stored header `codec` offers for the host frame `input`: CompressGetFormat,
+// then CompressQuery of the pair (which may write the size).
+bool StoredFormat(ICodec* codec, const Header& input, FrameAllocator& allocator, Header& stored, Failure& why);
+// Encodes one frame: CompressBegin, Compress, CompressEnd. `stored` is the
+// codec's to change (its row alignment); the frame is `allocator`'s, and
+// `size` the bytes it holds.
+bool EncodeFrame(ICodec* codec, const Header& input, const void* pixels, Header& stored, DWORD flags,
+                 FrameAllocator& allocator, const BYTE*& frame, size_t& size, Failure& why);
+// The first codec, in registration order, whose DecompressQuery takes `stored`; -1 when none does.
+int FindDecoder(const CodecHost& host, const Header& stored);
+// The output the decoder offers for `stored` of the kind wanted: of the
+// DecompressGetFormat alternatives, the first RGB one (or 4:4:4 YUV one with
+// `yuv`) of 32 bits, else of 24, that DecompressQuery accepts with `stored`.
+bool DecodeFormat(ICodec* codec, const Header& stored, bool yuv, FrameAllocator& allocator, Header& output,
+                  Failure& why);
+// Decodes one frame: DecompressBegin, Decompress, DecompressEnd. `output` is
+// the codec's to change (the half-size preview halves it); the result is
+// `allocator`'s, and `size` the bytes it holds.
+bool DecodeFrame(ICodec* codec, const Header& stored, const void* frame, Header& output, DWORD flags,
+                 FrameAllocator& allocator, const BYTE*& result, size_t& size, Failure& why);
 
 // A FourCC as its four characters ("@YUV"), or as hexadecimal when it is none.
 std::string FourCCText(DWORD fourcc);
