@@ -5,10 +5,6 @@
 
 #include "frames.h"
 
-#ifdef TARNEL_TEST_LIBYUV
-#include "libyuv/convert_argb.h"
-#include "libyuv/convert_from_argb.h"
-#endif
 
 namespace tarneltest {
 namespace {
@@ -291,66 +287,6 @@ TEST_F(UyvyConvert, FramesThatWouldLeaveTheirBuffersAreRefused) {
     EXPECT_TRUE(allocator.sizes.empty());
   }
 }
-
-#ifdef TARNEL_TEST_LIBYUV
-
-// A UYVY frame is a plain uyvy422 frame: libyuv's BT.601 decode of a frame
-// made here, and this codec's decode of a frame libyuv made, stay within 2 per
-// channel of this codec's own decode (libyuv rounds its coefficients to a few
-// bits; the tables here are exact to 1/65536). libyuv's ARGB is top-down.
-class UyvyLibyuv : public UyvyConvert {
- protected:
-  static constexpr LONG kW = 720, kH = 576;
-  std::vector<BYTE> Picture() {
-    std::vector<BYTE> bgra(size_t(kW * kH * 4));
-    for (LONG y = 0; y < kH; ++y)
-      for (LONG x = 0; x < kW; ++x) {
-        BYTE* p = &bgra[size_t((y * kW + x) * 4)];
-        p[0] = BYTE(x * 255 / kW);
-        p[1] = BYTE(y * 255 / kH);
-        p[2] = BYTE((x + y) * 255 / (kW + kH));
-        p[3] = 255;
-      }
-    return bgra;
-  }
-  std::vector<BYTE> Decode(const std::vector<BYTE>& uyvy) {
-    const Header in = UyvyHeader(kW, -kH);  // top line first, into a top-down result
-    Header out = Rgb(kW, kH, 32);
-    out.biSizeImage = DWORD(kW * kH * 4);
-    const BYTE* frame;
-    EXPECT_EQ(Run(false, in, uyvy, out, &frame), CODEC_OK);
-    return std::vector<BYTE>(frame, frame + out.biSizeImage);
-  }
-  static int Worst(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
-    int worst = 0;
-    for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
-    return worst;
-  }
-};
-
-TEST_F(UyvyLibyuv, FramesMadeHereDecodeWithLibyuv) {
-  const std::vector<BYTE> picture = Picture();
-  const Header in = Rgb(kW, kH, 32);
-  Header out = UyvyHeader(kW, -kH);  // read from the first memory row down
-  out.biSizeImage = DWORD(kW * kH * 2);
-  const BYTE* frame;
-  ASSERT_EQ(Run(true, in, picture, out, &frame), CODEC_OK);
-  const std::vector<BYTE> uyvy(frame, frame + out.biSizeImage);
-  std::vector<BYTE> theirs(picture.size());
-  ASSERT_EQ(libyuv::UYVYToARGB(uyvy.data(), kW * 2, theirs.data(), kW * 4, kW, kH), 0);
-  EXPECT_LE(Worst(theirs, Decode(uyvy)), 2);
-}
-
-TEST_F(UyvyLibyuv, FramesMadeByLibyuvDecodeHere) {
-  const std::vector<BYTE> picture = Picture();
-  std::vector<BYTE> uyvy(size_t(kW * kH * 2));
-  ASSERT_EQ(libyuv::ARGBToUYVY(picture.data(), kW * 4, uyvy.data(), kW * 2, kW, kH), 0);
-  std::vector<BYTE> theirs(picture.size());
-  ASSERT_EQ(libyuv::UYVYToARGB(uyvy.data(), kW * 2, theirs.data(), kW * 4, kW, kH), 0);
-  EXPECT_LE(Worst(theirs, Decode(uyvy)), 2);
-}
-
-#endif
 
 }  // namespace
 }  // namespace tarneltest
