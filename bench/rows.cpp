@@ -37,7 +37,7 @@ int Height(const benchmark::State& s) { return s.range(0) == 720 ? 576 : 1080; }
 
 void Label(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * Width(state) * Height(state));
-  state.SetLabel(FastRowsAvailable() ? "avx2" : "plain only");
+  state.SetLabel(Avx2RowsAvailable() ? "avx2" : "plain only");
 }
 
 template <bool kFast>
