@@ -111,9 +111,12 @@ class Watch {
 struct Watched {
   Watch watch;
   ULONGLONG change = 0;  // the file's change stamp when the last-seen time was taken; 0: unknown
-  // The journal's handle from the last save, cut to 0 bytes, and a watch
-  // that tells whether its file is still the journal's.
+  // The journal's handle from the last save (or the last open that found
+  // the journal spent), its file's size then, and a watch that tells whether
+  // its file is still the journal's.
   HANDLE journal = INVALID_HANDLE_VALUE;
+  DWORD journalSize = 0;
+  bool journalWritable = false;
   Watch journalWatch;
   bool journalSlot = false;     // one of the descriptors kept is the journal's handle
   bool journalChecked = false;  // JournalAsLeft found it so at this operation's open
@@ -195,40 +198,40 @@ bool Store::WriteTimeNow(CSetFile& f, FILETIME& out) {
 
 #ifdef _WIN32
 bool Store::JournalAsLeft(CSetFile&) { return false; }
-HANDLE Store::TakeJournal(CSetFile&) { return INVALID_HANDLE_VALUE; }
-void Store::KeepJournal(CSetFile&, HANDLE journal) { CloseHandle(journal); }
+HANDLE Store::TakeJournal(CSetFile&, DWORD&) { return INVALID_HANDLE_VALUE; }
+void Store::KeepJournal(CSetFile&, HANDLE journal, DWORD, bool) { CloseHandle(journal); }
 void Store::DropJournal(CSetFile&) {}
 #else
-// Saves write and cut the journal in place and delete it only with the
-// store: a kept file still linked is the journal, and at 0 bytes it holds no
-// save that did not end (whoever wrote it since).
+// The journal is deleted only with the store, so a kept file still linked is
+// the journal. It stands as it was left when its size is the same and it is
+// spent: whoever saved since spent it too, or left a save to put back.
 bool Store::JournalAsLeft(CSetFile& f) {
   Watched* w = Entry(f, false);
   if (!w) return false;
   plat::FileStamp now;
   w->journalChecked = w->journal != INVALID_HANDLE_VALUE && w->journalWatch.Stamp(nullptr, now) && now.linked &&
-                      now.size == 0;
+                      now.size == w->journalSize && Journal::IsSpent(w->journal, w->journalSize);
   return w->journalChecked;
 }
 
-HANDLE Store::TakeJournal(CSetFile& f) {
+HANDLE Store::TakeJournal(CSetFile& f, DWORD& size) {
   Watched* w = Entry(f, false);
   if (!w) return INVALID_HANDLE_VALUE;
-  if (w->journal == INVALID_HANDLE_VALUE) {
+  if (w->journal == INVALID_HANDLE_VALUE || !w->journalWritable) {
     w->CloseJournal();
     return INVALID_HANDLE_VALUE;
   }
-  // Lent out, with its watch kept open for KeepJournal. Deleted (a store
-  // emptied by somebody takes its journal along) or not empty (a file that
-  // is no journal, say): the journal is opened anew, and looked at.
-  // Seen so at the open of this operation, under the byte lock that every
-  // save holds: as good as seen now.
+  // Lent out, with its watch kept open for KeepJournal. Seen as left at the
+  // open of this operation, under the byte lock that every save holds: as
+  // good as seen now. Otherwise it is opened anew, and looked at.
   plat::FileStamp now;
   HANDLE h = INVALID_HANDLE_VALUE;
   const bool checked = w->journalChecked;
   w->journalChecked = false;
-  if (checked || (w->journalWatch.Stamp(nullptr, now) && now.linked && now.size == 0)) {
+  if (checked || (w->journalWatch.Stamp(nullptr, now) && now.linked && now.size == w->journalSize &&
+                  Journal::IsSpent(w->journal, w->journalSize))) {
     h = w->journal;
+    size = w->journalSize;
     w->journal = INVALID_HANDLE_VALUE;
   } else {
     w->CloseJournal();
@@ -236,7 +239,7 @@ HANDLE Store::TakeJournal(CSetFile& f) {
   return h;
 }
 
-void Store::KeepJournal(CSetFile& f, HANDLE journal) {
+void Store::KeepJournal(CSetFile& f, HANDLE journal, DWORD size, bool writable) {
   Watched* w = Entry(f, true);
   if (!w) {
     CloseHandle(journal);
@@ -258,6 +261,8 @@ void Store::KeepJournal(CSetFile& f, HANDLE journal) {
     return;
   }
   w->journal = journal;
+  w->journalSize = size;
+  w->journalWritable = writable;
 }
 
 void Store::DropJournal(CSetFile& f) {

@@ -7,6 +7,7 @@
 // flush the store reads as before or after the save. A power cut needs more:
 // with flushing on, the journal is on disk before the store is overwritten,
 // and the store before the journal goes.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -65,8 +66,6 @@ struct Owned {
   ~Owned() { FreeBlock(p); }
 };
 
-void Truncate(HANDLE h) { SeekTo(h, 0) && SetEndOfFile(h); }
-
 }  // namespace
 
 bool Flushing() { return g_flush.load() != 0; }
@@ -93,44 +92,66 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
   // (which the store's byte lock keeps apart): it is shared for writing too.
   // It is there from the last save, as a rule: asking for the existing file
   // first costs the system one lookup of the name, not two.
-  file_ = Store::TakeJournal(f_);
-  const bool kept = file_ != INVALID_HANDLE_VALUE;  // cut to 0 bytes, and nobody's since
-  if (!kept) {
+  DWORD existing = 0;
+  file_ = Store::TakeJournal(f_, existing);  // spent, and nobody's since
+  if (file_ == INVALID_HANDLE_VALUE) {
     const DWORD rights = GENERIC_READ | GENERIC_WRITE, share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     file_ = CreateFileW(path_.get(), rights, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
       file_ = CreateFileW(path_.get(), rights, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  }
-  if (file_ == INVALID_HANDLE_VALUE) return false;
-  DWORD existing = 0;
-  bool ok = kept || SizeOf(file_, existing);
-  if (ok && existing) {
+    if (file_ == INVALID_HANDLE_VALUE) return false;
     // A file of that name that is no journal belongs to somebody else: it is
     // never written over, and the save does not happen.
     Byte magic[4];
     DWORD got = 0;
-    ok = SeekTo(file_, 0) && ReadFile(file_, magic, 4, &got, nullptr) && jn::IsJournal(magic, got);
-    if (!ok) {
+    if (!SizeOf(file_, existing) ||
+        (existing && !(SeekTo(file_, 0) && ReadFile(file_, magic, 4, &got, nullptr) && jn::IsJournal(magic, got)))) {
       CloseHandle(file_);
       file_ = INVALID_HANDLE_VALUE;
       return false;
     }
-    Truncate(file_);
   }
-  // A handle just opened, or kept after it was cut, stands at 0.
+  size_ = existing;
+  // Written over what was there, then cut to its own size where that was
+  // longer: until then its size field tells the file's length wrongly, and
+  // it reads as a journal cut short.
   DWORD put = 0;
-  ok = ok && (!existing || SeekTo(file_, 0)) && WriteFile(file_, image, DWORD(size), &put, nullptr) && put == size;
+  bool ok = SeekTo(file_, 0) && WriteFile(file_, image, DWORD(size), &put, nullptr) && put == size;
+  if (ok) size_ = std::max(size_, DWORD(size));
+  if (ok && size_ > size) {
+    ok = SetEndOfFile(file_) != 0;
+    if (ok) size_ = DWORD(size);
+  }
   if (ok && Flushing()) ok = FlushFileBuffers(file_) != 0;
-  if (!ok) Drop();  // a journal cut short means nothing; it is emptied all the same
+  if (!ok) Drop();  // a journal cut short means nothing; it is spent all the same
   return ok;
 }
 
-// The journal is kept, cut to 0 bytes, rather than deleted: that costs fewer
-// calls, and with flushing on its name never has to be made durable again.
+bool Journal::IsSpent(HANDLE h, DWORD size) {
+  if (size == 0) return true;
+  Byte field[4];
+  DWORD got = 0;
+  return size >= 8 && SeekTo(h, 4) && ReadFile(h, field, 4, &got, nullptr) && got == 4 &&
+         (field[0] | field[1] | field[2] | field[3]) == 0;
+}
+
+bool Journal::Spend(HANDLE h, DWORD& size) {
+#ifndef _WIN32
+  static const Byte kZero[4] = {};
+  DWORD put = 0;
+  if (size >= 8 && SeekTo(h, 4) && WriteFile(h, kZero, 4, &put, nullptr) && put == 4) return true;
+#endif
+  if (!SeekTo(h, 0) || !SetEndOfFile(h)) return false;
+  size = 0;
+  return true;
+}
+
+// The journal is kept and spent rather than deleted: that costs fewer calls,
+// and with flushing on its name never has to be made durable again.
 void Journal::Drop() {
   if (file_ == INVALID_HANDLE_VALUE) return;
-  if (SeekTo(file_, 0) && SetEndOfFile(file_))
-    Store::KeepJournal(f_, file_);
+  if (Spend(file_, size_))
+    Store::KeepJournal(f_, file_, size_, true);
   else
     CloseHandle(file_);
   file_ = INVALID_HANDLE_VALUE;
@@ -144,9 +165,10 @@ void Journal::Remove(const WCHAR* target) {
 Store::Recovery Store::Recover(CSetFile& f, bool writable) {
   const JournalName path(f.m_target);
   if (!path.get()) return Recovery::kFailed;
-  // The journal this object cut at its last save, untouched since; or none,
-  // or one between saves.
+  // The journal this object spent at its last save, or found spent, as it
+  // stands; or none, or one between saves.
   if (JournalAsLeft(f)) return Recovery::kNone;
+  DropJournal(f);
   ULONGLONG size = 0;
   if (plat::SizeByName(path.get(), size) != 1 || size == 0) return Recovery::kNone;
 
@@ -162,14 +184,17 @@ Store::Recovery Store::Recover(CSetFile& f, bool writable) {
     CloseHandle(h);
     return Recovery::kFailed;
   }
+  // Spent by a writer, and kept for the next look (or save).
   auto drop = [&] {
-    if (writable) Truncate(h);
-    CloseHandle(h);
+    if (!writable || Journal::Spend(h, journalSize))
+      KeepJournal(f, h, journalSize, writable);
+    else
+      CloseHandle(h);
   };
   jn::Header header;
   if (!jn::Parse(journal.p, journalSize, header)) {
-    // Cut short while it was written: the store was not touched yet. A file
-    // that is no journal at all is left alone.
+    // Spent, or cut short while it was written: the store was not touched
+    // yet. A file that is no journal at all is left alone.
     if (jn::IsJournal(journal.p, journalSize))
       drop();
     else

@@ -184,7 +184,7 @@ int Store::Commit(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   return 0;
 }
 
-void Store::Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty) {
+void Store::Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty, bool changed) {
   if (cacheIsFile && deleteWhenEmpty && !f.m_content) {
     // Deleted before the file is let go: a writer that opens it after this
     // finds no file (or, while it is held, cannot open it) and starts a new
@@ -200,9 +200,11 @@ void Store::Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty) {
   // The time is taken while the file is held and checked again after it is
   // let go: a writer that got in between leaves another time, and the cache
   // is then read again on the next access.
-  // A time too young to be trusted (see kSettleTime) needs no second look.
+  // A time too young to be trusted (see kSettleTime), as that of a file just
+  // written, needs no look at all.
   FILETIME held, now;
-  const bool known = cacheIsFile && GetFileTime(f.m_file, nullptr, nullptr, &held) && Time64(LastSeen(held));
+  const bool known =
+      cacheIsFile && !changed && GetFileTime(f.m_file, nullptr, nullptr, &held) && Time64(LastSeen(held));
   f.Close();
   if (known && WriteTimeNow(f, now) && Time64(now) == Time64(held))
     f.m_lastSeen = LastSeen(now);
@@ -236,7 +238,7 @@ int CSetFile::WriteSetting(const char* section, const char* name, DWORD type, co
     bool cacheIsFile = true;
     const fmt::Edit edit = fmt::PlanWrite(m_content, m_contentLength, s, n, type, data, size);
     if (edit.result == fmt::Result::kOk) r = Store::Commit(*this, edit, cacheIsFile);
-    Store::Finish(*this, cacheIsFile, false);
+    Store::Finish(*this, cacheIsFile, false, r == 1);
   }
   Leave();
   return r;

@@ -67,9 +67,16 @@ class Journal {
   // h.count bytes from h.at on. False when it could not be written whole.
   bool Write(journal::Header& h, const Byte* old);
   // The store holds a whole image again (the new one, or the old one put
-  // back): the journal is cut to 0 bytes, and kept for the next save (its
-  // handle too, where the system lets a file with open handles go at once).
+  // back): the journal is spent, and kept for the next save (its handle too,
+  // where the system lets a file with open handles go at once).
   void Drop();
+  // Spends the journal of `h`, whose file is `size` bytes long: natively its
+  // size field is set to 0 in place (a file cut shorter costs the file system
+  // far more), on Windows the file is cut to 0 bytes. False when it could not
+  // be written.
+  static bool Spend(HANDLE h, DWORD& size);
+  // True when the journal of `h`, `size` bytes long, is spent.
+  static bool IsSpent(HANDLE h, DWORD size);
   // The journal goes with a store that goes.
   static void Remove(const WCHAR* target);
 
@@ -77,6 +84,7 @@ class Journal {
   CSetFile& f_;
   JournalName path_;
   HANDLE file_;
+  DWORD size_ = 0;  // of the journal's file
 };
 
 // Writing operations run Update(read and write), edit the cache, then these.
@@ -98,7 +106,9 @@ struct Store {
   // the file is still held, so that nobody's new setting goes with it), the
   // file is closed, and the last-seen time set to the file's time when the
   // cache is known to hold the file's body, else cleared.
-  static void Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty);
+  // `changed`: the operation wrote the file, whose time is then too young to
+  // be trusted without asking.
+  static void Finish(CSetFile& f, bool cacheIsFile, bool deleteWhenEmpty, bool changed);
 
   // Under the object's lock: the setting, in a cache brought up to date for
   // reading. False when the file cannot be read, the store is empty, a name is
@@ -124,15 +134,16 @@ struct Store {
   // The object goes, or names another target.
   static void Disarm(CSetFile& f);
 
-  // The journal's handle that the object's last save kept, when its file is
-  // still the journal's (INVALID_HANDLE_VALUE otherwise); and giving one back.
-  // Natively only: on Windows an open handle would hold up the deletion of
-  // the file, and so the next one of that name.
-  static HANDLE TakeJournal(CSetFile& f);
-  static void KeepJournal(CSetFile& f, HANDLE journal);
+  // The journal's handle that the object kept at its last save or open, when
+  // its file is still the journal's and spent (INVALID_HANDLE_VALUE
+  // otherwise), with the file's size; and giving one back. Natively only: on
+  // Windows an open handle would hold up the deletion of the file, and so the
+  // next one of that name. TakeJournal lends only a handle that may write.
+  static HANDLE TakeJournal(CSetFile& f, DWORD& size);
+  static void KeepJournal(CSetFile& f, HANDLE journal, DWORD size, bool writable);
   static void DropJournal(CSetFile& f);
   // True when the journal's handle that the object keeps is still the
-  // journal's, as the object left it: cut to 0 bytes.
+  // journal's, spent (as the object left it or found it).
   static bool JournalAsLeft(CSetFile& f);
 
   // SetContent for a file whose image is `oldSize` bytes long now.
@@ -152,7 +163,7 @@ struct Store {
         r = 1;
       else if (edit.result == format::Result::kOk)
         r = Commit(f, edit, cacheIsFile);
-      Finish(f, cacheIsFile, true);
+      Finish(f, cacheIsFile, true, r == 1 && edit.result == format::Result::kOk);
     }
     f.Leave();
     return r;

@@ -106,10 +106,10 @@ bool Stat(int dirfd, const char* path, int flags, struct statx& sx) {
   return statx(dirfd, path, flags, STATX_BASIC_STATS | STATX_BTIME, &sx) == 0;
 }
 
-bool Query(int dirfd, const char* path, int flags, int fdForRecord, FileInfo& info) {
+bool Query(int dirfd, const char* path, int flags, int fdForRecord, FileInfo& info, bool stored = true) {
   struct statx sx;
   if (!Stat(dirfd, path, flags, sx)) return false;
-  Fill(sx, Load(fdForRecord, path), info);
+  Fill(sx, stored ? Load(fdForRecord, path) : Record(), info);
   return true;
 }
 
@@ -126,7 +126,7 @@ bool QueryPath(const std::string& nativePath, FileInfo& info) {
   return Query(AT_FDCWD, nativePath.c_str(), 0, -1, info);
 }
 
-bool QueryFd(int fd, FileInfo& info) { return Query(fd, "", AT_EMPTY_PATH, fd, info); }
+bool QueryFd(int fd, FileInfo& info, bool stored) { return Query(fd, "", AT_EMPTY_PATH, fd, info, stored); }
 
 bool QueryPathOrFail(const std::string& nativePath, FileInfo& info) {
   if (QueryPath(nativePath, info)) return true;

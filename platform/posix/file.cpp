@@ -33,14 +33,18 @@ struct File : posix::Object {
   std::string created;        // the name this handle created, until a flush made it durable
   std::mutex mutex;           // the file pointer and the lock list
   std::vector<Range> locks;
-  long ranges = 0;  // of the locks, those taken in the kernel and counted
+  std::atomic<long> ranges{0};  // of the locks, those taken in the kernel and counted
+  unsigned bucket = 0;          // where the file's ranges are counted (RangeBucket)
 
   ~File() override {
     if (!owned) return;
     if (!deleteOnClose.empty()) unlink(deleteOnClose.c_str());
     close(fd);  // the description's locks go with it
-    if (ranges) posix::share::CountRanges(-ranges);
+    if (ranges) posix::share::CountRanges(bucket, -ranges);
   }
+
+  // Whether a read or write must ask the kernel for other handles' ranges.
+  bool MustAsk() const { return regular && posix::share::RangesHeldByOthers(bucket, ranges.load()); }
 };
 
 // True when another handle holds a range over the next n bytes from the file
@@ -174,7 +178,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
   unsigned kinds = AccessKinds(access);
   bool trailing = EndsWithSeparator(name);
   // The descriptor always reads: the locks that carry sharing and LockFile need it.
-  // O_NONBLOCK keeps a FIFO from stalling the open; it is cleared at once.
+  // O_NONBLOCK keeps a FIFO from stalling the open; it is cleared at once
+  // where it would matter (regular files ignore it).
   int oflags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | ((kinds & kWrite) ? O_RDWR : O_RDONLY);
   if (flags & FILE_FLAG_WRITE_THROUGH) oflags |= O_DSYNC;
   mode_t perm = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
@@ -214,7 +219,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
     file = std::make_shared<File>();
     file->fd = fd;
 
-    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || fstat(fd, &st) != 0)
+    if (fstat(fd, &st) != 0 || (!S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0))
       return fail(posix::ErrorFromErrno(errno));
     if (S_ISDIR(st.st_mode) && (!(flags & FILE_FLAG_BACKUP_SEMANTICS) || creation != OPEN_EXISTING))
       return fail(ERROR_ACCESS_DENIED);
@@ -225,6 +230,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
 
     file->regular = S_ISREG(st.st_mode);
     file->access = kinds;
+    file->bucket = posix::share::RangeBucket(st);
     if (file->regular && kinds) {
       // The sharing check comes before truncation, so a refused open changes nothing.
       posix::share::Gate gate(fd);
@@ -274,10 +280,10 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVER
   if (ov) return Fail(ERROR_INVALID_PARAMETER);  // only synchronous handles exist here
   if (!buffer && toRead) return Fail(ERROR_NOACCESS);
   if (!(f->access & kRead)) return Fail(ERROR_ACCESS_DENIED);
-  // Only while some handle holds a range is there anything to ask; then the
-  // question and the read keep the file pointer between them.
+  // Only while another handle may hold a range of the file is there anything
+  // to ask; then the question and the read keep the file pointer between them.
   std::unique_lock<std::mutex> lock;
-  if (f->regular && toRead && posix::share::RangesMayBeHeld()) {
+  if (toRead && f->MustAsk()) {
     lock = std::unique_lock<std::mutex>(f->mutex);
     if (LockedByOther(*f, toRead)) return Fail(ERROR_LOCK_VIOLATION);
   }
@@ -307,7 +313,7 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written, 
   std::unique_lock<std::mutex> lock;
   DWORD allowed = toWrite;
   if (f->regular && toWrite) {
-    if (posix::share::RangesMayBeHeld()) {
+    if (f->MustAsk()) {
       lock = std::unique_lock<std::mutex>(f->mutex);
       if (LockedByOther(*f, toWrite)) return Fail(ERROR_LOCK_VIOLATION);
     }
@@ -439,7 +445,7 @@ BOOL WINAPI GetFileTime(HANDLE h, LPFILETIME creation, LPFILETIME access, LPFILE
   auto f = GetFile(h);
   if (!f) return FALSE;
   posix::FileInfo info;
-  if (!posix::QueryFd(f->fd, info)) return posix::FailErrno();
+  if (!posix::QueryFd(f->fd, info, creation != nullptr)) return posix::FailErrno();
   if (creation) posix::SetFileTime64(creation, info.creation);
   if (access) posix::SetFileTime64(access, info.access);
   if (write) posix::SetFileTime64(write, info.write);
@@ -488,15 +494,23 @@ BOOL WINAPI LockFile(HANDLE h, DWORD offsetLow, DWORD offsetHigh, DWORD bytesLow
     if (overlap) return Fail(ERROR_LOCK_VIOLATION);
   }
   if (f->regular && length) {
-    posix::share::Gate gate(f->fd);
-    if (posix::share::RangeLockedByOther(f->fd, offset, length)) return Fail(ERROR_LOCK_VIOLATION);
     // Counted before it is taken, so that nobody skips the question meanwhile.
-    posix::share::CountRanges(1);
-    if (!posix::share::TakeRange(f->fd, offset, length)) {
-      const int e = errno;
-      posix::share::CountRanges(-1);
-      errno = e;
-      return posix::FailErrno();
+    posix::share::CountRanges(f->bucket, 1);
+    auto undo = [&](DWORD code) {
+      posix::share::CountRanges(f->bucket, -1);
+      return Fail(code);
+    };
+    if (f->access & kWrite) {
+      // A descriptor that writes takes an exclusive lock: the kernel refuses
+      // it, in one step, where any other handle holds a byte of the range.
+      const int taken = posix::share::TakeRangeExclusive(f->fd, offset, length);
+      if (taken <= 0) return undo(taken == 0 ? ERROR_LOCK_VIOLATION : posix::ErrorFromErrno(errno));
+    } else {
+      // One that only reads can hold shared locks alone: the question and the
+      // taking happen under the gate.
+      posix::share::Gate gate(f->fd);
+      if (posix::share::RangeLockedByOther(f->fd, offset, length)) return undo(ERROR_LOCK_VIOLATION);
+      if (!posix::share::TakeRange(f->fd, offset, length)) return undo(posix::ErrorFromErrno(errno));
     }
     ++f->ranges;
   }
@@ -517,7 +531,7 @@ BOOL WINAPI UnlockFile(HANDLE h, DWORD offsetLow, DWORD offsetHigh, DWORD bytesL
   if (f->regular && length) {
     posix::share::ReleaseRange(f->fd, offset, length);
     --f->ranges;
-    posix::share::CountRanges(-1);
+    posix::share::CountRanges(f->bucket, -1);
   }
   return TRUE;
 }

@@ -101,7 +101,9 @@ constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_H
 
 // Status of a name (following links) or of an open descriptor; false with errno set.
 bool QueryPath(const std::string& nativePath, FileInfo& info);
-bool QueryFd(int fd, FileInfo& info);
+// Without `stored`, the stored record is not read: the attributes and the
+// creation time are then what the file system alone tells.
+bool QueryFd(int fd, FileInfo& info, bool stored = true);
 // The status of an entry of an open directory (`dirPath`, ending in "/"), by
 // its name there: what a listing asks of every entry, without resolving the
 // directory's path again.
@@ -164,19 +166,26 @@ bool RangeLockedByOther(int fd, ULONGLONG offset, ULONGLONG length);
 // Takes or releases a byte-range lock for the handle of `fd` (no check of
 // others: the caller holds the gate and asked RangeLockedByOther).
 bool TakeRange(int fd, ULONGLONG offset, ULONGLONG length);
+// A descriptor open for writing takes its range exclusively instead, without
+// the gate: 1 taken, 0 held by another handle, -1 failed (errno).
+int TakeRangeExclusive(int fd, ULONGLONG offset, ULONGLONG length);
 void ReleaseRange(int fd, ULONGLONG offset, ULONGLONG length);
 
 // Reads and writes must respect other handles' ranges, but asking the kernel
 // costs a system call per read or write. So every process of the suite counts
-// the ranges it holds in one word of shared memory: while that word is 0, no
-// handle anywhere holds a range and a read or write need not ask. A holder
-// adds to it before it takes a range and subtracts after it let go, so the
-// word is never 0 while a range is held. A process that dies holding ranges
-// leaves the word too high, which costs only the question, until no process
-// that ever held a range is left and the word is set right again.
-bool RangesMayBeHeld();
-// Counts ranges taken (n > 0) or let go (n < 0) by this process.
-void CountRanges(long n);
+// the ranges it holds in shared memory, in all and per bucket of files (by
+// device and inode): while the count of a file's bucket is what its handle
+// holds itself, no other handle anywhere holds a range on that file and a read
+// or write need not ask. A holder adds to the counts before it takes a range
+// and subtracts after it let go, so no count is low while a range is held. A
+// process that dies holding ranges leaves counts too high, which costs only
+// the question, until no process that ever held a range is left and the counts
+// are set right again.
+unsigned RangeBucket(const struct stat& st);
+// True unless the bucket counts no ranges beyond the `mine` of the handle asking.
+bool RangesHeldByOthers(unsigned bucket, long mine);
+// Counts ranges taken (n > 0) or let go (n < 0) by this process on a file of the bucket.
+void CountRanges(unsigned bucket, long n);
 // Sets the word right when it was left too high and no holder is alive; cheap
 // enough for every open (it tries at most once a second).
 void RepairRangeCount();

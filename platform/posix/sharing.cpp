@@ -54,23 +54,30 @@ bool Clip(ULONGLONG& offset, ULONGLONG& length) {
   return true;
 }
 
-// The count of ranges held by all processes (see internal.h). Its file also
-// carries one shared lock for each living process that ever held a range, so
-// that a process that can take the file's lock exclusively knows that no such
-// process is alive and may set the count right. Without shared memory here
-// (no /dev/shm, or another user's file that we may not write), every read and
-// write asks.
+// The count of ranges held by all processes (see internal.h): a total, and
+// one count per bucket of files. Its file also carries one shared lock for
+// each living process that ever held a range, so that a process that can take
+// the file's lock exclusively knows that no such process is alive and may set
+// the counts right. Without shared memory here (no /dev/shm, or another user's
+// file that we may not write), every read and write asks.
 class Registry {
  public:
+  static constexpr size_t kPage = 4096;
+  static constexpr size_t kBuckets = kPage / sizeof(ULONGLONG) - 1;  // word 0 is the total
+
   static Registry& Get() {
     static Registry* r = new Registry;  // never destroyed: handles close late
     return *r;
   }
 
-  bool MayBeHeld() const { return !count_ || __atomic_load_n(count_, __ATOMIC_SEQ_CST) != 0; }
+  bool HeldByOthers(unsigned bucket, long mine) const {
+    if (!words_) return true;
+    if (__atomic_load_n(&words_[0], __ATOMIC_SEQ_CST) == 0) return false;
+    return __atomic_load_n(&words_[1 + bucket % kBuckets], __ATOMIC_SEQ_CST) != static_cast<ULONGLONG>(mine);
+  }
 
-  void Count(long n) {
-    if (!count_ || n == 0) return;
+  void Count(unsigned bucket, long n) {
+    if (!words_ || n == 0) return;
     if (n > 0 && !joined_.load(std::memory_order_acquire)) {
       std::lock_guard<std::mutex> lock(mutex_);
       // Held until the process ends; it may wait for a repair in progress.
@@ -79,14 +86,20 @@ class Registry {
         joined_.store(true, std::memory_order_release);
       }
     }
-    __atomic_add_fetch(count_, static_cast<ULONGLONG>(n), __ATOMIC_SEQ_CST);
+    // Up: the total first; down: the bucket first. The total is never 0 while
+    // a bucket counts a range.
+    ULONGLONG* const total = &words_[0];
+    ULONGLONG* const own = &words_[1 + bucket % kBuckets];
+    __atomic_add_fetch(n > 0 ? total : own, static_cast<ULONGLONG>(n), __ATOMIC_SEQ_CST);
+    __atomic_add_fetch(n > 0 ? own : total, static_cast<ULONGLONG>(n), __ATOMIC_SEQ_CST);
   }
 
-  // Sets a count left too high by processes that died holding ranges back to
+  // Sets counts left too high by processes that died holding ranges back to
   // 0, when no process that ever held a range is alive. Tried at most once a
   // second, and never by a process that holds ranges itself.
   void Repair() {
-    if (!count_ || joined_.load(std::memory_order_acquire) || __atomic_load_n(count_, __ATOMIC_SEQ_CST) == 0) return;
+    if (!words_ || joined_.load(std::memory_order_acquire) || __atomic_load_n(&words_[0], __ATOMIC_SEQ_CST) == 0)
+      return;
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
     const long long second = now.tv_sec;
@@ -95,14 +108,15 @@ class Registry {
     std::lock_guard<std::mutex> lock(mutex_);
     if (joined_.load(std::memory_order_relaxed)) return;
     if (!Lock(fd_, F_OFD_SETLK, F_WRLCK, 0, 1)) return;  // a holder is alive
-    __atomic_store_n(count_, 0, __ATOMIC_SEQ_CST);
+    for (size_t i = 1; i <= kBuckets; ++i) __atomic_store_n(&words_[i], 0, __ATOMIC_SEQ_CST);
+    __atomic_store_n(&words_[0], 0, __ATOMIC_SEQ_CST);
     Lock(fd_, F_OFD_SETLK, F_UNLCK, 0, 1);
   }
 
  private:
   Registry() {
-    static const char kName[] = "/dev/shm/qz-platform-ranges-1";
-    constexpr size_t kPage = 4096;
+    // The layout's number is in the name: processes of another layout keep to their own file.
+    static const char kName[] = "/dev/shm/qz-platform-ranges-2";
     int fd = open(kName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0)
       fchmod(fd, 0666);  // shared by the processes of every user
@@ -115,7 +129,7 @@ class Registry {
       void* p = mmap(nullptr, kPage, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
       if (p != MAP_FAILED) {
         fd_ = fd;
-        count_ = static_cast<ULONGLONG*>(p);
+        words_ = static_cast<ULONGLONG*>(p);
         return;
       }
     }
@@ -123,7 +137,7 @@ class Registry {
   }
 
   int fd_ = -1;
-  ULONGLONG* count_ = nullptr;
+  ULONGLONG* words_ = nullptr;
   std::mutex mutex_;
   std::atomic<bool> joined_{false};
   std::atomic<long long> lastRepair_{-1};
@@ -131,8 +145,12 @@ class Registry {
 
 }  // namespace
 
-bool RangesMayBeHeld() { return Registry::Get().MayBeHeld(); }
-void CountRanges(long n) { Registry::Get().Count(n); }
+unsigned RangeBucket(const struct stat& st) {
+  const ULONGLONG key = (static_cast<ULONGLONG>(st.st_dev) * 0x9E3779B97F4A7C15ULL) ^ static_cast<ULONGLONG>(st.st_ino);
+  return static_cast<unsigned>((key ^ (key >> 29)) % Registry::kBuckets);
+}
+bool RangesHeldByOthers(unsigned bucket, long mine) { return Registry::Get().HeldByOthers(bucket, mine); }
+void CountRanges(unsigned bucket, long n) { Registry::Get().Count(bucket, n); }
 void RepairRangeCount() { Registry::Get().Repair(); }
 
 Gate::Gate(int fd) : fd_(fd), held_(false) {
@@ -147,19 +165,50 @@ Gate::~Gate() {
   if (held_) flock(fd_, LOCK_UN);
 }
 
-bool Conflicts(int fd, unsigned access, unsigned share) {
+namespace {
+
+// The sharing bytes an open asks about (`asked`) and those it takes (`taken`),
+// as bits over the 16 bytes from kHeld.
+void SharingBytes(unsigned access, unsigned share, unsigned& asked, unsigned& taken) {
+  asked = taken = 0;
   for (unsigned kind : kKinds) {
-    if ((access & kind) && HeldByOther(fd, kDenied + ByteOf(kind), 1)) return true;
-    if (!(share & kind) && HeldByOther(fd, kHeld + ByteOf(kind), 1)) return true;
+    const unsigned held = 1u << ByteOf(kind), denied = 1u << (kDenied - kHeld + ByteOf(kind));
+    if (access & kind) asked |= denied, taken |= held;
+    if (!(share & kind)) asked |= held, taken |= denied;
+  }
+}
+
+// Calls `each(offset, length)` for every run of set bits, until one returns true.
+template <class Each>
+bool ForRuns(unsigned bits, Each each) {
+  for (unsigned i = 0; i < 16;) {
+    if (!(bits >> i & 1)) {
+      ++i;
+      continue;
+    }
+    unsigned n = 1;
+    while (i + n < 16 && (bits >> (i + n) & 1)) ++n;
+    if (each(kHeld + i, ULONGLONG(n))) return true;
+    i += n;
   }
   return false;
 }
 
+}  // namespace
+
+bool Conflicts(int fd, unsigned access, unsigned share) {
+  unsigned asked, taken;
+  SharingBytes(access, share, asked, taken);
+  return ForRuns(asked, [&](ULONGLONG at, ULONGLONG n) { return HeldByOther(fd, at, n); });
+}
+
 void Declare(int fd, unsigned access, unsigned share) {
-  for (unsigned kind : kKinds) {
-    if (access & kind) Lock(fd, F_OFD_SETLK, F_RDLCK, kHeld + ByteOf(kind), 1);
-    if (!(share & kind)) Lock(fd, F_OFD_SETLK, F_RDLCK, kDenied + ByteOf(kind), 1);
-  }
+  unsigned asked, taken;
+  SharingBytes(access, share, asked, taken);
+  ForRuns(taken, [&](ULONGLONG at, ULONGLONG n) {
+    Lock(fd, F_OFD_SETLK, F_RDLCK, at, n);
+    return false;
+  });
 }
 
 bool RangeLockedByOther(int fd, ULONGLONG offset, ULONGLONG length) {
@@ -172,6 +221,13 @@ bool TakeRange(int fd, ULONGLONG offset, ULONGLONG length) {
   // and it needs only read access: a handle opened for reading can lock.
   if (Lock(fd, F_OFD_SETLK, F_RDLCK, offset, length)) return true;
   return errno == EINVAL || errno == ENOLCK || errno == EOPNOTSUPP;  // no locks here: bookkeeping only
+}
+
+int TakeRangeExclusive(int fd, ULONGLONG offset, ULONGLONG length) {
+  if (!Clip(offset, length)) return 1;
+  if (Lock(fd, F_OFD_SETLK, F_WRLCK, offset, length)) return 1;
+  if (errno == EAGAIN || errno == EACCES) return 0;
+  return errno == EINVAL || errno == ENOLCK || errno == EOPNOTSUPP ? 1 : -1;
 }
 
 void ReleaseRange(int fd, ULONGLONG offset, ULONGLONG length) {
@@ -216,8 +272,7 @@ Replace ReplaceIfFree(const std::string& source, const std::string& target, cons
     const bool sourceFirst = a.st_dev < b.st_dev || (a.st_dev == b.st_dev && a.st_ino < b.st_ino);
     Gate first(sourceFirst ? from : to);
     Gate second(sourceFirst ? to : from);
-    bool busy = false;
-    for (unsigned kind : kKinds) busy = busy || HeldByOther(to, kHeld + ByteOf(kind), 1);
+    const bool busy = HeldByOther(to, kHeld, 3);  // any access kind held
     if (HeldByOther(from, kDenied + ByteOf(kDelete), 1))
       result = Replace::kSourceDenied;
     else if (busy)

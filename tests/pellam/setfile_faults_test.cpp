@@ -127,7 +127,7 @@ TEST(FullDiskUnrepaired, TheJournalKeepsTheOldContentUntilAWriterRepairs) {
   plat_hooks::FailWritesAfter(~0ULL);
   EXPECT_NE(s.bytes(), s.before);
   const std::filesystem::path journalFile = s.file().string() + "-journal";
-  EXPECT_GT(std::filesystem::file_size(journalFile), 0u);
+  EXPECT_FALSE(JournalSpent(journalFile.string()));
   const Lines old = {"[BIG]", "BIN 2400 1000", "[TAIL]", "X 400 4"};
   CSetFile fresh(s.path.c_str());
   int mine = -1, theirs = -2;
@@ -136,7 +136,7 @@ TEST(FullDiskUnrepaired, TheJournalKeepsTheOldContentUntilAWriterRepairs) {
   EXPECT_EQ(mine, 1);
   EXPECT_EQ(theirs, 1);
   EXPECT_EQ(fresh.WriteSettingInt("tail", "y", 2), 1);
-  EXPECT_EQ(std::filesystem::file_size(journalFile), 0u);
+  EXPECT_TRUE(JournalSpent(journalFile.string()));
   EXPECT_EQ(Listing(s.f), (Lines{"[BIG]", "BIN 2400 1000", "[TAIL]", "X 400 4", "Y 400 4"}));
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -65,6 +66,17 @@ using Lines = std::vector<std::string>;
 
 // The last-write time of a file, and setting it (to stand for a coarse clock,
 // or for a store written long ago).
+// True when the journal at `path` holds no save that did not end: there is
+// none, or it was cut to 0 bytes, or its size field was set to 0 in place.
+inline bool JournalSpent(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return true;
+  char head[8] = {};
+  in.read(head, sizeof head);
+  if (in.gcount() == 0) return true;
+  return in.gcount() == 8 && std::memcmp(head, "QZSJ", 4) == 0 && std::memcmp(head + 4, "\0\0\0\0", 4) == 0;
+}
+
 inline FILETIME WriteTime(const wstring& path) {
   FILETIME t = {};
   EXPECT_EQ(FU_GetLastModifyTime(path.c_str(), &t), 1);
