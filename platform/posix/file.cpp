@@ -32,6 +32,11 @@ struct File : posix::Object {
   std::string deleteOnClose;  // the name to remove when the handle goes
   std::string created;        // the name this handle created, until a flush made it durable
   std::mutex mutex;           // the file pointer and the lock list
+  // The file pointer of a regular file, kept here: reads and writes at it
+  // are one positioned call each, and moving it costs no call at all. (A
+  // handle is never shared by processes or duplicated, so nobody else moves
+  // the description's offset.) Other files use the description's offset.
+  ULONGLONG pos = 0;
   std::vector<Range> locks;
   std::atomic<long> ranges{0};  // of the locks, those taken in the kernel and counted
   unsigned bucket = 0;          // where the file's ranges are counted (RangeBucket)
@@ -49,10 +54,7 @@ struct File : posix::Object {
 
 // True when another handle holds a range over the next n bytes from the file
 // pointer. The caller holds the file's mutex.
-bool LockedByOther(File& f, DWORD n) {
-  const off_t pos = lseek(f.fd, 0, SEEK_CUR);
-  return pos >= 0 && posix::share::RangeLockedByOther(f.fd, static_cast<ULONGLONG>(pos), n);
-}
+bool LockedByOther(File& f, DWORD n) { return posix::share::RangeLockedByOther(f.fd, f.pos, n); }
 
 std::shared_ptr<File> GetFile(HANDLE h) {
   auto f = posix::GetHandle<File>(h);
@@ -281,17 +283,20 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVER
   if (!buffer && toRead) return Fail(ERROR_NOACCESS);
   if (!(f->access & kRead)) return Fail(ERROR_ACCESS_DENIED);
   // Only while another handle may hold a range of the file is there anything
-  // to ask; then the question and the read keep the file pointer between them.
+  // to ask.
   std::unique_lock<std::mutex> lock;
-  if (toRead && f->MustAsk()) {
+  if (f->regular) {
     lock = std::unique_lock<std::mutex>(f->mutex);
-    if (LockedByOther(*f, toRead)) return Fail(ERROR_LOCK_VIOLATION);
+    if (toRead && f->MustAsk() && LockedByOther(*f, toRead)) return Fail(ERROR_LOCK_VIOLATION);
   }
   DWORD done = 0;
   while (done < toRead) {
-    ssize_t n = ::read(f->fd, static_cast<char*>(buffer) + done, toRead - done);
+    char* at = static_cast<char*>(buffer) + done;
+    ssize_t n = f->regular ? ::pread(f->fd, at, toRead - done, static_cast<off_t>(f->pos + done))
+                           : ::read(f->fd, at, toRead - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
+      if (f->regular) f->pos += done;
       if (read) *read = done;
       return posix::FailErrno();
     }
@@ -299,6 +304,7 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVER
     done += static_cast<DWORD>(n);
     if (!f->regular) break;  // pipes and terminals give what they have
   }
+  if (f->regular) f->pos += done;
   if (read) *read = done;
   return TRUE;
 }
@@ -312,27 +318,31 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written, 
   if (!(f->access & kWrite)) return Fail(ERROR_ACCESS_DENIED);
   std::unique_lock<std::mutex> lock;
   DWORD allowed = toWrite;
-  if (f->regular && toWrite) {
-    if (f->MustAsk()) {
-      lock = std::unique_lock<std::mutex>(f->mutex);
-      if (LockedByOther(*f, toWrite)) return Fail(ERROR_LOCK_VIOLATION);
+  if (f->regular) {
+    lock = std::unique_lock<std::mutex>(f->mutex);
+    if (toWrite) {
+      if (f->MustAsk() && LockedByOther(*f, toWrite)) return Fail(ERROR_LOCK_VIOLATION);
+      allowed = static_cast<DWORD>(TakeBudget(toWrite, false));
+      MarkArchive(*f);
     }
-    allowed = static_cast<DWORD>(TakeBudget(toWrite, false));
-    MarkArchive(*f);
   }
   DWORD keep = 0;
   const bool crash = f->regular && posix::CrashHere(keep);
   if (crash) allowed = std::min(allowed, keep);
   DWORD done = 0;
   while (done < allowed) {
-    ssize_t n = ::write(f->fd, static_cast<const char*>(buffer) + done, allowed - done);
+    const char* from = static_cast<const char*>(buffer) + done;
+    ssize_t n = f->regular ? ::pwrite(f->fd, from, allowed - done, static_cast<off_t>(f->pos + done))
+                           : ::write(f->fd, from, allowed - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
+      if (f->regular) f->pos += done;
       if (written) *written = done;
       return posix::FailErrno();
     }
     done += static_cast<DWORD>(n);
   }
+  if (f->regular) f->pos += done;
   if (crash) posix::Die();
   if (written) *written = done;
   if (done < toWrite) return Fail(ERROR_DISK_FULL);
@@ -346,7 +356,7 @@ BOOL WINAPI SetFilePointerEx(HANDLE h, LARGE_INTEGER distance, PLARGE_INTEGER ne
   std::lock_guard<std::mutex> lock(f->mutex);
   off_t base = 0;
   if (method == FILE_CURRENT) {
-    base = lseek(f->fd, 0, SEEK_CUR);
+    base = f->regular ? static_cast<off_t>(f->pos) : lseek(f->fd, 0, SEEK_CUR);
   } else if (method == FILE_END) {
     struct stat st;
     base = fstat(f->fd, &st) == 0 ? st.st_size : -1;
@@ -356,8 +366,11 @@ BOOL WINAPI SetFilePointerEx(HANDLE h, LARGE_INTEGER distance, PLARGE_INTEGER ne
   if (__builtin_add_overflow(static_cast<LONGLONG>(base), distance.QuadPart, &target))
     return Fail(ERROR_INVALID_PARAMETER);
   if (target < 0) return Fail(ERROR_NEGATIVE_SEEK);
-  off_t pos = lseek(f->fd, static_cast<off_t>(target), SEEK_SET);
-  if (pos < 0) return posix::FailErrno();
+  off_t pos = static_cast<off_t>(target);
+  if (f->regular)
+    f->pos = static_cast<ULONGLONG>(target);
+  else if ((pos = lseek(f->fd, pos, SEEK_SET)) < 0)
+    return posix::FailErrno();
   if (newPos) newPos->QuadPart = pos;
   return TRUE;
 }
@@ -403,7 +416,7 @@ BOOL WINAPI SetEndOfFile(HANDLE h) {
   if (!f->regular) return Fail(ERROR_INVALID_FUNCTION);
   posix::CrashPoint();
   std::lock_guard<std::mutex> lock(f->mutex);
-  off_t pos = lseek(f->fd, 0, SEEK_CUR);
+  const off_t pos = static_cast<off_t>(f->pos);
   struct stat st;
   if (pos < 0 || fstat(f->fd, &st) != 0) return posix::FailErrno();
   if (pos > st.st_size) {
