@@ -21,7 +21,7 @@ constexpr ULONG kEntries = 1000000;
 constexpr size_t kBlock = 64 * 1024;
 
 struct BenchDir {
-  fs::path path = fs::current_path() / ("qz-bench-index-" + std::to_string(GetCurrentProcessId()));
+  fs::path path = fs::temp_directory_path() / ("qz-bench-index-" + std::to_string(GetCurrentProcessId()));
   BenchDir() { fs::create_directories(path); }
   ~BenchDir() {
     std::error_code ec;

@@ -29,8 +29,10 @@ class PLAT_API FileWatch {
   bool IsOpen() const { return handle_ != -1; }
   // The watched file as it is now. `path` is the name it was opened with
   // (Windows looks it up again; natively it is not used). False when the
-  // file cannot be asked.
-  bool Stamp(const WCHAR* path, FileStamp& out) const;
+  // file cannot be asked. Without `times`, write and change may stay 0: a
+  // file system that keeps fine times for a file whose times were asked
+  // pays for that at its next write.
+  bool Stamp(const WCHAR* path, FileStamp& out, bool times = true) const;
 
  private:
   long long handle_ = -1;

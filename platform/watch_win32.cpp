@@ -11,7 +11,7 @@ bool FileWatch::Open(const WCHAR* path) {
 
 void FileWatch::Close() { handle_ = -1; }
 
-bool FileWatch::Stamp(const WCHAR* path, FileStamp& out) const {
+bool FileWatch::Stamp(const WCHAR* path, FileStamp& out, bool) const {
   WIN32_FILE_ATTRIBUTE_DATA a;
   if (handle_ == -1 || !GetFileAttributesExW(path, GetFileExInfoStandard, &a)) return false;
   out.write = ULONGLONG(a.ftLastWriteTime.dwHighDateTime) << 32 | a.ftLastWriteTime.dwLowDateTime;

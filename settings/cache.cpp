@@ -102,7 +102,7 @@ class Watch {
     --g_kept;
   }
   bool IsOpen() const { return w_.IsOpen(); }
-  bool Stamp(const WCHAR* path, plat::FileStamp& out) const { return w_.Stamp(path, out); }
+  bool Stamp(const WCHAR* path, plat::FileStamp& out, bool times = true) const { return w_.Stamp(path, out, times); }
 
  private:
   plat::FileWatch w_;
@@ -120,6 +120,12 @@ struct Watched {
   Watch journalWatch;
   bool journalSlot = false;     // one of the descriptors kept is the journal's handle
   bool journalChecked = false;  // JournalAsLeft found it so at this operation's open
+  ULONGLONG journalNames = 0;   // then: the hash of the image its save left (0: unknown)
+  // The object's last save, while the cache still holds what it wrote: the
+  // image's hash and the store's stamp just after (saved.write 0: none).
+  ULONGLONG savedHash = 0;
+  plat::FileStamp saved;
+  bool savedStands = false;  // SavedImageStands found it so at this operation's open
 
   Watched() = default;
   Watched(const Watched&) = delete;
@@ -198,6 +204,10 @@ bool Store::WriteTimeNow(CSetFile& f, FILETIME& out) {
 
 #ifdef _WIN32
 bool Store::JournalAsLeft(CSetFile&) { return false; }
+bool Store::SavedImageStands(CSetFile&) { return false; }
+void Store::NoteSaved(CSetFile&, ULONGLONG) {}
+bool Store::TakeSavedHash(CSetFile&, ULONGLONG&) { return false; }
+void Store::ForgetSaved(CSetFile&) {}
 HANDLE Store::TakeJournal(CSetFile&, DWORD&) { return INVALID_HANDLE_VALUE; }
 void Store::KeepJournal(CSetFile&, HANDLE journal, DWORD, bool) { CloseHandle(journal); }
 void Store::DropJournal(CSetFile&) {}
@@ -209,9 +219,53 @@ bool Store::JournalAsLeft(CSetFile& f) {
   Watched* w = Entry(f, false);
   if (!w) return false;
   plat::FileStamp now;
-  w->journalChecked = w->journal != INVALID_HANDLE_VALUE && w->journalWatch.Stamp(nullptr, now) && now.linked &&
-                      now.size == w->journalSize && Journal::IsSpent(w->journal, w->journalSize);
+  w->journalNames = 0;
+  w->journalChecked = w->journal != INVALID_HANDLE_VALUE && w->journalWatch.Stamp(nullptr, now, false) && now.linked &&
+                      now.size == w->journalSize && Journal::IsSpent(w->journal, w->journalSize, &w->journalNames);
   return w->journalChecked;
+}
+
+// Every save writes the journal first and spends it after, leaving in it the
+// hash of the image it wrote. So while the object's kept journal still names
+// the image the object's own last save wrote, nobody saved since (or saved
+// the very same image); and the store's stamp, unchanged, tells that no one
+// wrote it by other means. (A save of another kind, that leaves no hash or
+// cuts the journal, makes the writer read the store.)
+bool Store::SavedImageStands(CSetFile& f) {
+  Watched* w = Entry(f, false);
+  plat::FileStamp now;
+  if (!w) return false;
+  w->savedStands = w->journalChecked && w->savedHash && w->journalNames == w->savedHash && w->saved.write &&
+                   w->watch.Stamp(f.m_target, now) && now.linked && now.write == w->saved.write &&
+                   now.change == w->saved.change && now.size == w->saved.size &&
+                   now.size == (f.m_content ? f.m_contentLength + format::kMagicSize : 0);
+  return w->savedStands;
+}
+
+bool Store::TakeSavedHash(CSetFile& f, ULONGLONG& hash) {
+  Watched* w = Entry(f, false);
+  if (!w || !w->savedStands) return false;
+  hash = w->savedHash;
+  w->savedStands = false;
+  return true;
+}
+
+void Store::NoteSaved(CSetFile& f, ULONGLONG imageHash) {
+  Watched* w = Entry(f, false);
+  if (!w || w->journal == INVALID_HANDLE_VALUE) return;  // the journal was not kept: it names nothing
+  if (!w->watch.IsOpen() && !w->watch.Open(f.m_target)) return;
+  plat::FileStamp now;
+  if (!w->watch.Stamp(f.m_target, now) || !now.linked) return;
+  w->saved = now;
+  w->savedHash = imageHash;
+}
+
+void Store::ForgetSaved(CSetFile& f) {
+  if (Watched* w = Entry(f, false)) {
+    w->savedHash = 0;
+    w->saved = plat::FileStamp();
+    w->savedStands = false;
+  }
 }
 
 HANDLE Store::TakeJournal(CSetFile& f, DWORD& size) {
@@ -228,7 +282,7 @@ HANDLE Store::TakeJournal(CSetFile& f, DWORD& size) {
   HANDLE h = INVALID_HANDLE_VALUE;
   const bool checked = w->journalChecked;
   w->journalChecked = false;
-  if (checked || (w->journalWatch.Stamp(nullptr, now) && now.linked && now.size == w->journalSize &&
+  if (checked || (w->journalWatch.Stamp(nullptr, now, false) && now.linked && now.size == w->journalSize &&
                   Journal::IsSpent(w->journal, w->journalSize))) {
     h = w->journal;
     size = w->journalSize;

@@ -85,6 +85,8 @@ void Build(Header& h, const Byte* old, Byte* out) {
   Put64(out + kCheckOffset, Check(out, h.count));
 }
 
+ULONGLONG SpentNames(const Byte* first40) { return Get64(first40 + 32); }
+
 bool IsJournal(const Byte* first, size_t size) { return std::memcmp(first, kMagic, size < 4 ? size : 4) == 0; }
 
 bool Parse(const Byte* journal, size_t size, Header& out) {

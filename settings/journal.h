@@ -20,6 +20,10 @@
 //  40  8  check: the hash of bytes 0..39 and of the old bytes
 //  48     the old bytes
 //
+// A journal whose size field is 0 is spent: its save ended. Natively a save
+// spends it in place, and the next save writes over it; its other bytes then
+// still tell of the last save. On Windows the file is cut to 0 bytes instead.
+//
 // A journal whose size or check is wrong was cut short while it was written:
 // the store was not touched yet, and the journal means nothing. The two image
 // hashes bind the journal to the one save it was made for: a store that holds
@@ -68,6 +72,10 @@ void PlanRange(const format::Edit& edit, DWORD oldLength, Header& h);
 // header fields come from `h` (its size is set here); `old` holds the old
 // image's h.count bytes from h.at on.
 void Build(Header& h, const Byte* old, Byte* out);
+
+// The hash of the new image that a journal spent in place still holds (its
+// first 40 bytes): the image the save wrote.
+ULONGLONG SpentNames(const Byte* first40);
 
 // True for the first bytes of a journal, whole or cut short (so also for a
 // piece of the magic alone): the file is the store's journal and no one else's.

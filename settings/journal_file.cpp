@@ -127,12 +127,16 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
   return ok;
 }
 
-bool Journal::IsSpent(HANDLE h, DWORD size) {
+bool Journal::IsSpent(HANDLE h, DWORD size, ULONGLONG* names) {
   if (size == 0) return true;
-  Byte field[4];
+  // The size field, and up to the new image's hash that the save left.
+  Byte head[jn::kHeaderSize];
+  const DWORD want = size >= 40 ? 40 : 8;
   DWORD got = 0;
-  return size >= 8 && SeekTo(h, 4) && ReadFile(h, field, 4, &got, nullptr) && got == 4 &&
-         (field[0] | field[1] | field[2] | field[3]) == 0;
+  if (size < 8 || !SeekTo(h, 0) || !ReadFile(h, head, want, &got, nullptr) || got != want) return false;
+  if (!jn::IsJournal(head, 4) || (head[4] | head[5] | head[6] | head[7]) != 0) return false;
+  if (names && want == 40) *names = jn::SpentNames(head);
+  return true;
 }
 
 bool Journal::Spend(HANDLE h, DWORD& size) {

@@ -108,7 +108,7 @@ bool PutBackOrKeep(HANDLE h, const Byte* body, DWORD length, Journal& journal) {
 
 // A value replaced by one of the same size is written over in the cache, its
 // old bytes kept aside (and in the journal) until the file is written.
-int Store::Overwrite(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
+int Store::Overwrite(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile, const ULONGLONG* oldHash) {
   journal::Header h;
   h.oldLength = f.m_contentLength + DWORD(fmt::kMagicSize);  // a value overwritten lies in a body read just now
   Byte small[64];
@@ -119,11 +119,17 @@ int Store::Overwrite(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   journal::PlanRange(edit, h.oldLength, h);
   int r = 0;
   if (plat::Guarded([&] { fmt::Apply(edit, f.m_content); })) {
-    journal::HashOverwrite(f.m_content, f.m_contentLength, edit.at, edit.valueSize, saved, h.oldHash, h.newHash);
+    if (oldHash) {
+      h.oldHash = *oldHash;
+      h.newHash = journal::HashImage(f.m_content, f.m_contentLength, false);
+    } else {
+      journal::HashOverwrite(f.m_content, f.m_contentLength, edit.at, edit.valueSize, saved, h.oldHash, h.newHash);
+    }
     Journal j(f, f.m_target);
     r = j.Write(h, saved) && WriteImage(f, h.oldLength);
     if (r) {
       j.Drop();
+      NoteSaved(f, h.newHash);
     } else {
       std::memcpy(value, saved, edit.valueSize);
       cacheIsFile = PutBackOrKeep(f.m_file, f.m_content, f.m_contentLength, j);
@@ -138,7 +144,10 @@ int Store::Overwrite(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
 
 int Store::Commit(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   cacheIsFile = true;
-  if (edit.kind == fmt::Edit::kOverwrite) return Overwrite(f, edit, cacheIsFile);
+  ULONGLONG known = 0;
+  const bool oldKnown = TakeSavedHash(f, known);
+  ForgetSaved(f);
+  if (edit.kind == fmt::Edit::kOverwrite) return Overwrite(f, edit, cacheIsFile, oldKnown ? &known : nullptr);
   journal::Header h;
   // The cache was read from the file just now, under the lock: a body tells
   // the file's length (only an empty cache leaves 0 and 4 bytes apart).
@@ -159,7 +168,7 @@ int Store::Commit(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   // A store emptied is cut to 0 bytes in one step: nothing to put back.
   if (block) {
     journal::PlanRange(edit, h.oldLength, h);
-    h.oldHash = journal::HashImage(old, oldLength, h.oldLength == 0);
+    h.oldHash = oldKnown ? known : journal::HashImage(old, oldLength, h.oldLength == 0);
     h.newHash = journal::HashImage(block, edit.newLength, false);
     if (!j.Write(h, h.count ? ImageOf(old) + h.at : nullptr)) {
       FreeBody(block);
@@ -171,6 +180,7 @@ int Store::Commit(CSetFile& f, const fmt::Edit& edit, bool& cacheIsFile) {
   if (WriteImage(f, h.oldLength)) {
     FreeBody(old);
     j.Drop();
+    if (block) NoteSaved(f, h.newHash);
     return 1;
   }
   f.m_content = old;

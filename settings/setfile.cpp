@@ -194,9 +194,11 @@ int CSetFile::Unlock() {
 }
 
 // Reads cost one time query while the file is unchanged (and its time has
-// settled: see kSettleTime). Writes always read the body again under the
-// lock: a change made within one tick of the file system's clock leaves the
-// time as it was, and editing a stale cache would write that change over.
+// settled: see kSettleTime). Writes read the body again under the lock: a
+// change made within one tick of the file system's clock leaves the time as
+// it was, and editing a stale cache would write that change over. Only a
+// writer whose journal shows that nobody saved since its own last save keeps
+// its cache (Store::SavedImageStands).
 int CSetFile::Update(DWORD access) {
   if (!m_target[0]) return 0;
   const bool readOnly = (access & (GENERIC_READ | GENERIC_WRITE)) == GENERIC_READ;
@@ -224,6 +226,7 @@ int CSetFile::Update(DWORD access) {
     return r;
   }
   if (!Open(GENERIC_READ | GENERIC_WRITE)) return 0;
+  if (Store::SavedImageStands(*this)) return 1;
   if (!GetContent()) {
     Close();
     return 0;
@@ -238,6 +241,7 @@ int CSetFile::Update(DWORD access) {
 // instead of trusting the empty cache. The caller takes the last-seen time.
 int CSetFile::GetContent() {
   if (m_file == INVALID_HANDLE_VALUE || !m_locked) return 0;
+  Store::ForgetSaved(*this);
   LARGE_INTEGER size;
   bool ok = GetFileSizeEx(m_file, &size) && size.QuadPart >= 0 && size.QuadPart <= 0xFFFFFFFFLL &&
             (size.QuadPart == 0 || size.QuadPart >= 4);
@@ -296,6 +300,7 @@ int pellam::detail::Store::WriteImage(CSetFile& f, ULONGLONG oldSize) {
 }
 
 void CSetFile::FreeContent() {
+  Store::ForgetSaved(*this);
   FreeBody(m_content);
   m_content = nullptr;
   m_contentLength = 0;

@@ -75,8 +75,9 @@ class Journal {
   // far more), on Windows the file is cut to 0 bytes. False when it could not
   // be written.
   static bool Spend(HANDLE h, DWORD& size);
-  // True when the journal of `h`, `size` bytes long, is spent.
-  static bool IsSpent(HANDLE h, DWORD size);
+  // True when the journal of `h`, `size` bytes long, is spent; `names`
+  // receives the hash of the image its save left, where it still tells.
+  static bool IsSpent(HANDLE h, DWORD size, ULONGLONG* names = nullptr);
   // The journal goes with a store that goes.
   static void Remove(const WCHAR* target);
 
@@ -101,7 +102,8 @@ struct Store {
   // keeps the body it had and the file is put back as it was; `cacheIsFile`
   // turns false only when that could not be done.
   static int Commit(CSetFile& f, const format::Edit& edit, bool& cacheIsFile);
-  static int Overwrite(CSetFile& f, const format::Edit& edit, bool& cacheIsFile);
+  // `oldHash`: the hash of the store's image before the edit, when known.
+  static int Overwrite(CSetFile& f, const format::Edit& edit, bool& cacheIsFile, const ULONGLONG* oldHash);
   // The clean-up of a writing operation: a store left empty is deleted (while
   // the file is still held, so that nobody's new setting goes with it), the
   // file is closed, and the last-seen time set to the file's time when the
@@ -145,6 +147,17 @@ struct Store {
   // True when the journal's handle that the object keeps is still the
   // journal's, spent (as the object left it or found it).
   static bool JournalAsLeft(CSetFile& f);
+  // A writer's open, after JournalAsLeft: true when the store still holds
+  // the image the object's last save wrote, which its cache holds, so that
+  // the store need not be read again.
+  static bool SavedImageStands(CSetFile& f);
+  // A save wrote the image of this hash, and the journal was spent and kept.
+  static void NoteSaved(CSetFile& f, ULONGLONG imageHash);
+  // The cache no longer holds what the last save wrote (or may not).
+  static void ForgetSaved(CSetFile& f);
+  // At a save: the hash of the store's image as it stands, when this
+  // operation's open found it to be the one the last save wrote.
+  static bool TakeSavedHash(CSetFile& f, ULONGLONG& hash);
 
   // SetContent for a file whose image is `oldSize` bytes long now.
   static int WriteImage(CSetFile& f, ULONGLONG oldSize);

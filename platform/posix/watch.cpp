@@ -25,12 +25,14 @@ void FileWatch::Close() {
   handle_ = -1;
 }
 
-bool FileWatch::Stamp(const WCHAR*, FileStamp& out) const {
+bool FileWatch::Stamp(const WCHAR*, FileStamp& out, bool times) const {
   if (handle_ == -1) return false;
   struct statx sx;
-  if (statx(int(handle_), "", AT_EMPTY_PATH, STATX_MTIME | STATX_CTIME | STATX_NLINK | STATX_SIZE, &sx) != 0) return false;
-  out.write = posix::ToFileTime(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
-  out.change = posix::ToFileTime(sx.stx_ctime.tv_sec, sx.stx_ctime.tv_nsec);
+  const unsigned mask = STATX_NLINK | STATX_SIZE | (times ? STATX_MTIME | STATX_CTIME : 0);
+  if (statx(int(handle_), "", AT_EMPTY_PATH, mask, &sx) != 0) return false;
+  out.write = out.change = 0;
+  if (sx.stx_mask & STATX_MTIME) out.write = posix::ToFileTime(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+  if (sx.stx_mask & STATX_CTIME) out.change = posix::ToFileTime(sx.stx_ctime.tv_sec, sx.stx_ctime.tv_nsec);
   out.size = sx.stx_size;
   out.linked = sx.stx_nlink > 0;
   return true;
