@@ -17,12 +17,17 @@ namespace share {
 
 namespace {
 
-// One byte per access kind held, then one per kind denied.
-constexpr ULONGLONG kHeld = kReservedBase;
-constexpr ULONGLONG kDenied = kReservedBase + 8;
-
-int ByteOf(unsigned kind) { return kind == kRead ? 0 : kind == kWrite ? 1 : 2; }
+// One byte per access kind held and one per kind denied, from kReservedBase,
+// in an order that gives the usual opens one run of bytes to ask and one to
+// take: a writer that shares reading (held and denied writing, held and
+// denied reading), a reader that shares reading and writing (denied delete,
+// held reading; denied reading, held delete), the journal (all shared).
+//   0 denied delete, 1 held read, 2 held write, 3 denied write, 4 denied read, 5 held delete
 constexpr unsigned kKinds[] = {kRead, kWrite, kDelete};
+unsigned HeldBit(unsigned kind) { return kind == kRead ? 1u << 1 : kind == kWrite ? 1u << 2 : 1u << 5; }
+unsigned DeniedBit(unsigned kind) { return kind == kRead ? 1u << 4 : kind == kWrite ? 1u << 3 : 1u << 0; }
+constexpr unsigned kAnyHeld = 1u << 1 | 1u << 2 | 1u << 5;
+constexpr ULONGLONG kDeniedDelete = kReservedBase;  // bit 0
 
 bool Lock(int fd, int command, short type, ULONGLONG offset, ULONGLONG length, struct flock* out = nullptr) {
   struct flock fl = {};
@@ -168,30 +173,33 @@ Gate::~Gate() {
 namespace {
 
 // The sharing bytes an open asks about (`asked`) and those it takes (`taken`),
-// as bits over the 16 bytes from kHeld.
+// as bits over the bytes from kReservedBase.
 void SharingBytes(unsigned access, unsigned share, unsigned& asked, unsigned& taken) {
   asked = taken = 0;
   for (unsigned kind : kKinds) {
-    const unsigned held = 1u << ByteOf(kind), denied = 1u << (kDenied - kHeld + ByteOf(kind));
-    if (access & kind) asked |= denied, taken |= held;
-    if (!(share & kind)) asked |= held, taken |= denied;
+    if (access & kind) asked |= DeniedBit(kind), taken |= HeldBit(kind);
+    if (!(share & kind)) asked |= HeldBit(kind), taken |= DeniedBit(kind);
   }
 }
 
 // Calls `each(offset, length)` for every run of set bits, until one returns true.
 template <class Each>
 bool ForRuns(unsigned bits, Each each) {
-  for (unsigned i = 0; i < 16;) {
+  for (unsigned i = 0; i < 8;) {
     if (!(bits >> i & 1)) {
       ++i;
       continue;
     }
     unsigned n = 1;
-    while (i + n < 16 && (bits >> (i + n) & 1)) ++n;
-    if (each(kHeld + i, ULONGLONG(n))) return true;
+    while (i + n < 8 && (bits >> (i + n) & 1)) ++n;
+    if (each(kReservedBase + i, ULONGLONG(n))) return true;
     i += n;
   }
   return false;
+}
+
+bool AnyHeldByOther(int fd, unsigned bits) {
+  return ForRuns(bits, [&](ULONGLONG at, ULONGLONG n) { return HeldByOther(fd, at, n); });
 }
 
 }  // namespace
@@ -199,7 +207,7 @@ bool ForRuns(unsigned bits, Each each) {
 bool Conflicts(int fd, unsigned access, unsigned share) {
   unsigned asked, taken;
   SharingBytes(access, share, asked, taken);
-  return ForRuns(asked, [&](ULONGLONG at, ULONGLONG n) { return HeldByOther(fd, at, n); });
+  return AnyHeldByOther(fd, asked);
 }
 
 void Declare(int fd, unsigned access, unsigned share) {
@@ -240,7 +248,7 @@ Removal RemoveIfDeletable(const std::string& nativePath, const std::function<int
   Removal result;
   {
     Gate gate(fd);
-    if (HeldByOther(fd, kDenied + ByteOf(kDelete), 1))
+    if (HeldByOther(fd, kDeniedDelete, 1))
       result = Removal::kDenied;
     else
       result = change() == 0 ? Removal::kDone : Removal::kFailed;
@@ -272,8 +280,8 @@ Replace ReplaceIfFree(const std::string& source, const std::string& target, cons
     const bool sourceFirst = a.st_dev < b.st_dev || (a.st_dev == b.st_dev && a.st_ino < b.st_ino);
     Gate first(sourceFirst ? from : to);
     Gate second(sourceFirst ? to : from);
-    const bool busy = HeldByOther(to, kHeld, 3);  // any access kind held
-    if (HeldByOther(from, kDenied + ByteOf(kDelete), 1))
+    const bool busy = AnyHeldByOther(to, kAnyHeld);
+    if (HeldByOther(from, kDeniedDelete, 1))
       result = Replace::kSourceDenied;
     else if (busy)
       result = Replace::kBusy;
