@@ -48,6 +48,15 @@ const Change kChanges[] = {
        std::filesystem::rename(s.file(), s.file().string() + ".old");
        std::filesystem::rename(testsupport::P(other), s.file());
      }, 3},
+    {"its value rewritten in place by another program", [](const Store& s) {
+       Sleep(20);  // past the file system's clock tick
+       std::string bytes = s.bytes();
+       const size_t at = bytes.find(std::string("A\0\x01\0\0\0", 6));  // the name, then a = 1
+       ASSERT_NE(at, std::string::npos);
+       std::fstream f(s.file(), std::ios::in | std::ios::out | std::ios::binary);
+       f.seekp(std::streamoff(at + 2));
+       f.put('\x05');
+     }, 5},
     {"deleted", [](const Store& s) { std::filesystem::remove(s.file()); }, 0},
     {"deleted and made anew", [](const Store& s) {
        std::filesystem::remove(s.file());
@@ -79,6 +88,30 @@ TEST_P(CachedReader, SeesTheChange) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, CachedReader, testing::ValuesIn(kChanges));
+
+// A writer edits the store as it is: whatever changed it since the writer's
+// own last save stays, beside the writer's new setting.
+class CachedWriter : public testing::TestWithParam<Change> {};
+
+TEST_P(CachedWriter, KeepsTheChange) {
+  Store s;
+  CSetFile writer(s.path.c_str());
+  ASSERT_EQ(writer.WriteSettingInt("s", "a", 1), 1);
+  ASSERT_EQ(writer.WriteSettingInt("s", "b", 1), 1);
+  GetParam().apply(s);
+  ASSERT_EQ(writer.WriteSettingInt("s", "b", 7), 1);
+  CSetFile reader(s.path.c_str());
+  int v = 0;
+  const int expected = GetParam().expected;
+  EXPECT_EQ(ReadA(reader, v), expected ? 1 : 0);
+  if (expected) {
+    EXPECT_EQ(v, expected);
+  }
+  EXPECT_EQ(reader.ReadSettingInt("s", "b", v), 1);
+  EXPECT_EQ(v, 7);
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, CachedWriter, testing::ValuesIn(kChanges));
 
 // ---- the journal between saves ----
 
