@@ -85,6 +85,10 @@ void Build(Header& h, const Byte* old, Byte* out) {
   Put64(out + kCheckOffset, Check(out, h.count));
 }
 
+bool IsSpent(const Byte* first, size_t size) {
+  return size == 0 || (size >= 8 && std::memcmp(first, kMagic, 4) == 0 && Get32(first + 4) == 0);
+}
+
 ULONGLONG SpentNames(const Byte* first40) { return Get64(first40 + 32); }
 
 bool IsJournal(const Byte* first, size_t size) { return std::memcmp(first, kMagic, size < 4 ? size : 4) == 0; }

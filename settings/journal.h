@@ -73,6 +73,9 @@ void PlanRange(const format::Edit& edit, DWORD oldLength, Header& h);
 // image's h.count bytes from h.at on.
 void Build(Header& h, const Byte* old, Byte* out);
 
+// True for the first bytes (8 or more, or the whole file when shorter) of a
+// spent journal: empty, or with its size field 0.
+bool IsSpent(const Byte* first, size_t size);
 // The hash of the new image that a journal spent in place still holds (its
 // first 40 bytes): the image the save wrote.
 ULONGLONG SpentNames(const Byte* first40);

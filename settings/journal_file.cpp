@@ -134,7 +134,7 @@ bool Journal::IsSpent(HANDLE h, DWORD size, ULONGLONG* names) {
   const DWORD want = size >= 40 ? 40 : 8;
   DWORD got = 0;
   if (size < 8 || !SeekTo(h, 0) || !ReadFile(h, head, want, &got, nullptr) || got != want) return false;
-  if (!jn::IsJournal(head, 4) || (head[4] | head[5] | head[6] | head[7]) != 0) return false;
+  if (!jn::IsSpent(head, got)) return false;
   if (names && want == 40) *names = jn::SpentNames(head);
   return true;
 }

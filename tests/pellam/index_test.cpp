@@ -179,4 +179,41 @@ INSTANTIATE_TEST_SUITE_P(Ranges, OverwriteHashes,
                                          OverwriteCase{300000, 150001, 4}, OverwriteCase{300000, 0, 520},
                                          OverwriteCase{300000, 299996, 4}, OverwriteCase{1000, 7, 993}));
 
+// ---- a journal spent in place ----
+
+TEST(SpentJournal, IsToldFromOneThatHoldsASave) {
+  pellam::journal::Header h;
+  h.oldLength = h.newLength = 30;
+  h.at = 10;
+  h.count = 4;
+  h.oldHash = 0x1111;
+  h.newHash = 0x2222;
+  const fmt::Byte old[4] = {1, 2, 3, 4};
+  Bytes built(pellam::journal::kHeaderSize + 4);
+  pellam::journal::Build(h, old, built.data());
+  Bytes spent = built;
+  spent[4] = spent[5] = spent[6] = spent[7] = 0;
+  const struct {
+    const char* what;
+    Bytes bytes;
+    bool isSpent;
+  } cases[] = {
+      {"empty", {}, true},
+      {"holding a save", built, false},
+      {"its size field set to 0", spent, true},
+      {"the magic alone, size 0", {'Q', 'Z', 'S', 'J', 0, 0, 0, 0}, true},
+      {"a piece of the magic", {'Q', 'Z', 'S'}, false},
+      {"another file's bytes", {'Q', 'Z', 'S', 'T', 0, 0, 0, 0}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(pellam::journal::IsSpent(c.bytes.data(), c.bytes.size()), c.isSpent);
+  }
+  // Spent in place, it still names the image its save wrote.
+  EXPECT_EQ(pellam::journal::SpentNames(spent.data()), 0x2222u);
+  pellam::journal::Header parsed;
+  EXPECT_TRUE(pellam::journal::Parse(built.data(), built.size(), parsed));
+  EXPECT_FALSE(pellam::journal::Parse(spent.data(), spent.size(), parsed));
+}
+
 }  // namespace

@@ -585,8 +585,9 @@ bool ReadFileBytes(const plat::wstring& path, std::string& out, bool lock) {
 bool StoreImage(const plat::wstring& path, std::string& image, std::string& note) {
   if (!ReadFileBytes(path, image, true)) return false;
   std::string journal;
-  if (!ReadFileBytes(path + TEXT("-journal"), journal, false) || journal.empty()) return true;
+  if (!ReadFileBytes(path + TEXT("-journal"), journal, false)) return true;
   const auto* j = reinterpret_cast<const fmt::Byte*>(journal.data());
+  if (pellam::journal::IsSpent(j, journal.size())) return true;  // the last save ended
   pellam::journal::Header h;
   if (!pellam::journal::Parse(j, journal.size(), h)) {
     note = pellam::journal::IsJournal(j, journal.size()) ? "a journal cut short lies beside it (it means nothing)"
