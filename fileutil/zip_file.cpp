@@ -192,7 +192,8 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
 // that two writers never share one: the target's name, then a number.
 class Beside {
  public:
-  explicit Beside(const WCHAR* target) : target_(target) {}
+  // `hint`: how the new file will be written (FILE_FLAG_SEQUENTIAL_SCAN or _RANDOM_ACCESS).
+  Beside(const WCHAR* target, DWORD hint) : target_(target), hint_(hint) {}
   // Tries names until one is new; INVALID_HANDLE_VALUE when none could be made.
   HANDLE Create() {
     static LONG counter = 0;
@@ -204,7 +205,7 @@ class Beside {
       if (!name_ || !name_->get()) return INVALID_HANDLE_VALUE;  // no memory for the name
       // Read access too, so that the content may be written through a view.
       HANDLE h = CreateFileW(name_->get(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+                             FILE_ATTRIBUTE_NORMAL | hint_, nullptr);
       made_ = h != INVALID_HANDLE_VALUE;
       if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return h;
     }
@@ -216,6 +217,7 @@ class Beside {
 
  private:
   const WCHAR* target_;
+  DWORD hint_;
   std::unique_ptr<plat::LongPath> name_;
   bool made_ = false;
 };
@@ -232,10 +234,12 @@ class Beside {
 // `fill` writes the content to the new file. It runs once the target is held,
 // or, with `early`, before: for content made from a source that may be the
 // target itself, which `fill` lets go before the target is held.
+//
+// `hint` is how `fill` writes the new file (see Beside).
 template <class Fill>
-bool WriteTarget(const WCHAR* target, int attempts, bool early, Fill fill) {
+bool WriteTarget(const WCHAR* target, int attempts, bool early, Fill fill, DWORD hint = FILE_FLAG_SEQUENTIAL_SCAN) {
   if (!MakeTargetDirectory(target)) return false;
-  Beside beside(target);
+  Beside beside(target, hint);
   File temp(INVALID_HANDLE_VALUE);
   bool ok = true;
   if (early) {
@@ -347,6 +351,9 @@ FERROW_API BOOL WINAPI FU_ZIPFile(const WCHAR* target, const WCHAR* source) {
   if (size >= kThroughViews && room <= 0xFFFFFFFFull && TargetDirectoryExists(to)) {
     View view(file.get(), size);
     if (view) {
+      // The result's length is known only at its end: written through a view
+      // of a file opened for random access, only the pages written take
+      // memory (else the system maps up to 2 MiB past the result's end).
       return WriteTarget(to, kOpenAttempts, true, [&](HANDLE temp) {
         bool mapped = false;
         // A block that does not pay is no result.
@@ -362,7 +369,7 @@ FERROW_API BOOL WINAPI FU_ZIPFile(const WCHAR* target, const WCHAR* source) {
         view.reset();
         file.Close();
         return made;
-      });
+      }, FILE_FLAG_RANDOM_ACCESS);
     }
   }
   Block data(FU_AllocVirtual, size);

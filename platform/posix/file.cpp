@@ -27,6 +27,7 @@ struct File : posix::Object {
   int fd = -1;
   bool owned = true;     // standard handles stay open when closed
   bool regular = false;  // sharing, locks and sizes apply to regular files
+  bool randomAccess = false;  // opened with FILE_FLAG_RANDOM_ACCESS
   unsigned access = 0;   // kRead | kWrite | kDelete
   std::atomic<bool> archiveMarked{false};
   std::string deleteOnClose;  // the name to remove when the handle goes
@@ -141,7 +142,7 @@ void Die() { _exit(g_crashCode); }
 }  // namespace posix
 
 namespace posix {
-bool FileOfHandle(HANDLE h, int& fd, unsigned& access) {
+bool FileOfHandle(HANDLE h, int& fd, unsigned& access, bool* randomAccess) {
   auto f = GetFile(h);
   if (!f) return false;
   if (!f->regular) {
@@ -150,6 +151,7 @@ bool FileOfHandle(HANDLE h, int& fd, unsigned& access) {
   }
   fd = f->fd;
   access = f->access;
+  if (randomAccess) *randomAccess = f->randomAccess;
   return true;
 }
 bool TakeGrowth(ULONGLONG bytes) { return TakeBudget(bytes, true) == bytes; }
@@ -266,6 +268,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
   if (file->regular) {
     if (flags & FILE_FLAG_SEQUENTIAL_SCAN) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     if (flags & FILE_FLAG_RANDOM_ACCESS) posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+    file->randomAccess = (flags & FILE_FLAG_RANDOM_ACCESS) != 0;
     if (flags & FILE_FLAG_DELETE_ON_CLOSE) file->deleteOnClose = path;
     if (!existed) file->created = path;
   }

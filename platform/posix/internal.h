@@ -69,7 +69,7 @@ inline void CrashPoint() {
 // The descriptor and access kinds (share::kRead | kWrite) of a handle of a
 // regular file; false with ERROR_INVALID_HANDLE for anything else. The
 // descriptor stays the handle's: the caller duplicates it to keep it.
-bool FileOfHandle(HANDLE h, int& fd, unsigned& access);
+bool FileOfHandle(HANDLE h, int& fd, unsigned& access, bool* randomAccess = nullptr);
 // Takes `bytes` of growth from the test hook's budget of a disk that fills up.
 bool TakeGrowth(ULONGLONG bytes);
 

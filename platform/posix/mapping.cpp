@@ -23,6 +23,10 @@ struct Mapping : posix::Object {
   int fd = -1;  // a descriptor of its own, so that the file's handle may close
   ULONGLONG size = 0;
   DWORD protect = 0;  // PAGE_READONLY, PAGE_READWRITE or PAGE_WRITECOPY
+  // The file was opened for random access: its views read no page ahead and
+  // map only the pages touched (the system otherwise maps a file's cached
+  // pages in blocks of up to 2 MiB around the one touched).
+  bool random = false;
   ~Mapping() override {
     if (fd >= 0) close(fd);
   }
@@ -65,7 +69,7 @@ HANDLE WINAPI CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD prote
   } else {
     int fd;
     unsigned access;
-    if (!posix::FileOfHandle(file, fd, access)) return nullptr;
+    if (!posix::FileOfHandle(file, fd, access, &mapping->random)) return nullptr;
     if (!(access & posix::share::kRead) || (protect == PAGE_READWRITE && !(access & posix::share::kWrite)))
       return FailMapping(ERROR_ACCESS_DENIED);
     struct stat st;
@@ -136,6 +140,7 @@ LPVOID WINAPI MapViewOfFile(HANDLE h, DWORD access, DWORD offsetHigh, DWORD offs
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
+  if (mapping->random) madvise(p, static_cast<size_t>(length), MADV_RANDOM);
   std::lock_guard<std::mutex> lock(g_viewsMutex);
   Views()[reinterpret_cast<uintptr_t>(p)] = static_cast<size_t>(length);
   return p;

@@ -1,6 +1,8 @@
 // File mappings: views of a file see its content and write through to it,
 // a mapping grows its file only when it may write, views outlive the handles
 // they came from, and bad requests fail with the codes Windows gives.
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 
 #include "files.h"
@@ -147,5 +149,44 @@ TEST(Mapping, MemoryOfItsOwnIsSharedByItsViews) {
   EXPECT_TRUE(UnmapViewOfFile(b));
   CloseHandle(mapping);
 }
+
+#ifndef _WIN32
+// The pages of a view that the process has mapped, by /proc/self/pagemap.
+size_t PresentPages(const void* view, size_t pages) {
+  FILE* map = std::fopen("/proc/self/pagemap", "rb");
+  if (!map) return 0;
+  size_t present = 0;
+  for (size_t i = 0; i < pages; ++i) {
+    const uintptr_t page = reinterpret_cast<uintptr_t>(view) / 4096 + i;
+    uint64_t entry = 0;
+    if (std::fseek(map, long(page * 8), SEEK_SET) == 0 && std::fread(&entry, 8, 1, map) == 1 && (entry >> 63))
+      ++present;
+  }
+  std::fclose(map);
+  return present;
+}
+
+// A file opened for random access is written through a view page by page:
+// only the pages written are mapped, not the blocks of cache around them.
+TEST(Mapping, ViewsOfARandomAccessFileMapOnlyThePagesTouched) {
+  TempDir dir;
+  const wstring path = dir.Wide("r.bin");
+  Handle file(Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW, FILE_FLAG_RANDOM_ACCESS));
+  ASSERT_TRUE(file.valid());
+  constexpr size_t kPages = 16384;  // 64 MiB
+  HANDLE mapping = CreateFileMappingW(file.get(), nullptr, PAGE_READWRITE, 0, kPages * 4096, nullptr);
+  ASSERT_NE(mapping, nullptr);
+  auto* view = static_cast<unsigned char*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+  ASSERT_NE(view, nullptr);
+  // Written from the start, as a result of unknown length is: over some tens
+  // of MiB the system would otherwise read ahead, and map, ever larger blocks
+  // past the end (here 255 pages beyond).
+  constexpr size_t kWritten = 8193;
+  for (size_t page = 0; page < kWritten; ++page) view[page * 4096 + 5] = 1;
+  EXPECT_EQ(PresentPages(view, kPages), kWritten);
+  EXPECT_TRUE(UnmapViewOfFile(view));
+  CloseHandle(mapping);
+}
+#endif
 
 }  // namespace
