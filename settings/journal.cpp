@@ -5,8 +5,14 @@
 #include <algorithm>
 #include <cstring>
 
+#ifdef QZ_XXH_DISPATCH
+#define XXH_STATIC_LINKING_ONLY
+#include <xxhash.h>
+#include <xxh_x86dispatch.h>
+#else
 #define XXH_INLINE_ALL
 #include <xxhash.h>
+#endif
 
 namespace pellam {
 namespace journal {

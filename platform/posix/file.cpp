@@ -223,6 +223,11 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
     file = std::make_shared<File>();
     file->fd = fd;
 
+    // The file is looked at under its gate, which deletion takes too: a name
+    // linked now stays linked until our sharing is declared, so that later
+    // deletions see it. (Files that are not regular take part in no sharing;
+    // the gate costs them nothing.)
+    posix::share::Gate gate(fd);
     if (fstat(fd, &st) != 0 || (!S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0))
       return fail(posix::ErrorFromErrno(errno));
     if (S_ISDIR(st.st_mode) && (!(flags & FILE_FLAG_BACKUP_SEMANTICS) || creation != OPEN_EXISTING))
@@ -236,14 +241,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
     file->access = kinds;
     file->bucket = posix::share::RangeBucket(st);
     if (file->regular && kinds) {
+      if (round < 8 && st.st_nlink == 0) continue;
       // The sharing check comes before truncation, so a refused open changes nothing.
-      posix::share::Gate gate(fd);
       if (posix::share::Conflicts(fd, kinds, share)) return fail(ERROR_SHARING_VIOLATION);
       posix::share::Declare(fd, kinds, share);
-      // Deletion takes the same gate: a name still linked now stays linked
-      // until our sharing is declared, so later deletions see it.
-      struct stat now;
-      if (round < 8 && fstat(fd, &now) == 0 && now.st_nlink == 0) continue;
     }
     break;
   }
