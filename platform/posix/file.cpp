@@ -115,10 +115,14 @@ DWORD OpenError(int e, const std::string& path, bool trailingSeparator) {
   return posix::ErrorFromErrno(e);
 }
 
+// Reads leave the last-access time alone, as Windows does by default (and
+// as a file system then need not write the file's inode at every read).
+// Only the file's owner may ask that: for others the open is made without.
 int OpenRetrying(const char* path, int flags, mode_t mode) {
   int fd;
   do {
-    fd = open(path, flags, mode);
+    fd = open(path, flags | O_NOATIME, mode);
+    if (fd < 0 && errno == EPERM) fd = open(path, flags, mode);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
