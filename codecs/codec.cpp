@@ -13,7 +13,7 @@ void Cccir601Codec::operator delete(void* block) noexcept { zelk::NewFree(block)
 // Subclasses add no members with destructors, so the base destructor ends the
 // whole object.
 void* Cccir601Codec::DeletingDestructor(UINT flags) {
-  this->~Cccir601Codec();
+  this->Cccir601Codec::~Cccir601Codec();
   if (flags & 1) zelk::NewFree(static_cast<ICodec*>(this));
   return static_cast<ICodec*>(this);
 }

@@ -20,7 +20,7 @@ CQZCsc::CQZCsc()
 CQZCsc::~CQZCsc() { End(); }
 
 void* CQZCsc::DeletingDestructor(UINT flags) {
-  this->~CQZCsc();
+  this->CQZCsc::~CQZCsc();
   if (flags & 1) NewFree(this);
   return this;
 }
