@@ -215,13 +215,19 @@ void Store::DropJournal(CSetFile&) {}
 // The journal is deleted only with the store, so a kept file still linked is
 // the journal. It stands as it was left when its size is the same and it is
 // spent: whoever saved since spent it too, or left a save to put back.
+namespace {
+bool KeptJournalStands(const Watched& w, ULONGLONG* names) {
+  plat::FileStamp now;
+  return w.journal != INVALID_HANDLE_VALUE && w.journalWatch.Stamp(nullptr, now, false) && now.linked &&
+         now.size == w.journalSize && Journal::IsSpent(w.journal, w.journalSize, names);
+}
+}  // namespace
+
 bool Store::JournalAsLeft(CSetFile& f) {
   Watched* w = Entry(f, false);
   if (!w) return false;
-  plat::FileStamp now;
   w->journalNames = 0;
-  w->journalChecked = w->journal != INVALID_HANDLE_VALUE && w->journalWatch.Stamp(nullptr, now, false) && now.linked &&
-                      now.size == w->journalSize && Journal::IsSpent(w->journal, w->journalSize, &w->journalNames);
+  w->journalChecked = KeptJournalStands(*w, &w->journalNames);
   return w->journalChecked;
 }
 
@@ -278,12 +284,10 @@ HANDLE Store::TakeJournal(CSetFile& f, DWORD& size) {
   // Lent out, with its watch kept open for KeepJournal. Seen as left at the
   // open of this operation, under the byte lock that every save holds: as
   // good as seen now. Otherwise it is opened anew, and looked at.
-  plat::FileStamp now;
   HANDLE h = INVALID_HANDLE_VALUE;
   const bool checked = w->journalChecked;
   w->journalChecked = false;
-  if (checked || (w->journalWatch.Stamp(nullptr, now, false) && now.linked && now.size == w->journalSize &&
-                  Journal::IsSpent(w->journal, w->journalSize))) {
+  if (checked || KeptJournalStands(*w, nullptr)) {
     h = w->journal;
     size = w->journalSize;
     w->journal = INVALID_HANDLE_VALUE;

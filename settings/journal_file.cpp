@@ -7,7 +7,6 @@
 // flush the store reads as before or after the save. A power cut needs more:
 // with flushing on, the journal is on disk before the store is overwritten,
 // and the store before the journal goes.
-#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -116,12 +115,10 @@ bool Journal::Write(jn::Header& h, const Byte* old) {
   // longer: until then its size field tells the file's length wrongly, and
   // it reads as a journal cut short.
   DWORD put = 0;
-  bool ok = SeekTo(file_, 0) && WriteFile(file_, image, DWORD(size), &put, nullptr) && put == size;
-  if (ok) size_ = std::max(size_, DWORD(size));
-  if (ok && size_ > size) {
-    ok = SetEndOfFile(file_) != 0;
-    if (ok) size_ = DWORD(size);
-  }
+  const bool longer = existing > size;
+  bool ok = SeekTo(file_, 0) && WriteFile(file_, image, DWORD(size), &put, nullptr) && put == size &&
+            (!longer || SetEndOfFile(file_));
+  if (ok) size_ = DWORD(size);
   if (ok && Flushing()) ok = FlushFileBuffers(file_) != 0;
   if (!ok) Drop();  // a journal cut short means nothing; it is spent all the same
   return ok;

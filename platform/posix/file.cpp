@@ -298,23 +298,20 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVER
     if (toRead && f->MustAsk() && LockedByOther(*f, toRead)) return Fail(ERROR_LOCK_VIOLATION);
   }
   DWORD done = 0;
+  int error = 0;
   while (done < toRead) {
     char* at = static_cast<char*>(buffer) + done;
     ssize_t n = f->regular ? ::pread(f->fd, at, toRead - done, static_cast<off_t>(f->pos + done))
                            : ::read(f->fd, at, toRead - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      if (f->regular) f->pos += done;
-      if (read) *read = done;
-      return posix::FailErrno();
-    }
-    if (n == 0) break;  // end of file: a short count, and success
+    if (n < 0) error = errno;
+    if (n <= 0) break;  // 0: end of file, a short count and success
     done += static_cast<DWORD>(n);
     if (!f->regular) break;  // pipes and terminals give what they have
   }
   if (f->regular) f->pos += done;
   if (read) *read = done;
-  return TRUE;
+  return error ? Fail(posix::ErrorFromErrno(error)) : TRUE;
 }
 
 BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED ov) {
@@ -338,19 +335,21 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written, 
   const bool crash = f->regular && posix::CrashHere(keep);
   if (crash) allowed = std::min(allowed, keep);
   DWORD done = 0;
+  int error = 0;
   while (done < allowed) {
     const char* from = static_cast<const char*>(buffer) + done;
     ssize_t n = f->regular ? ::pwrite(f->fd, from, allowed - done, static_cast<off_t>(f->pos + done))
                            : ::write(f->fd, from, allowed - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      if (f->regular) f->pos += done;
-      if (written) *written = done;
-      return posix::FailErrno();
+      error = errno;
+      break;
     }
     done += static_cast<DWORD>(n);
   }
   if (f->regular) f->pos += done;
+  if (written) *written = done;
+  if (error) return Fail(posix::ErrorFromErrno(error));
   if (crash) posix::Die();
   if (written) *written = done;
   if (done < toWrite) return Fail(ERROR_DISK_FULL);

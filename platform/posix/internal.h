@@ -186,7 +186,7 @@ unsigned RangeBucket(const struct stat& st);
 bool RangesHeldByOthers(unsigned bucket, long mine);
 // Counts ranges taken (n > 0) or let go (n < 0) by this process on a file of the bucket.
 void CountRanges(unsigned bucket, long n);
-// Sets the word right when it was left too high and no holder is alive; cheap
+// Sets the counts right when left too high and no holder is alive; cheap
 // enough for every open (it tries at most once a second).
 void RepairRangeCount();
 
